@@ -1,0 +1,85 @@
+'use strict';
+// What holds for the process as a whole: exit status 0 and a silent standard error even when the
+// host stops reading or gives no standard output, no heap use, and one write per answer.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { spawnSync } = require('node:child_process');
+const { command, run, expectedInfo } = require('./plugin');
+
+const commandLine = (process.env.PLUGIN_CMD || './plugin_tevio').split(/\s+/);
+const native = commandLine.length === 1;
+const has = (tool) => spawnSync('sh', ['-c', `command -v ${tool}`]).status === 0;
+
+// One request of each kind: [name, environment].
+const requests = [
+  ['page', { QUERY_STRING: '' }],
+  ['info', { QUERY_STRING: 'action=info' }],
+  ['echo', { QUERY_STRING: 'action=echo&msg=hello' }],
+  ['refusal', { QUERY_STRING: 'action=info', BOT_PASSWORD: 'x' }],
+  ['meta', { DV_PLUGIN_META: '' }],
+];
+
+// Runs the plugin inside bash so that its standard output can be arranged first; `script` gets
+// the command line as "$@" and prints the plugin's exit status on descriptor 3.
+function runArranged(script, env) {
+  const wrapper = `exec 3>&1; ${script}`;
+  const result = spawnSync('bash', ['-c', wrapper, 'plugin', ...commandLine], {
+    env: { PATH: process.env.PATH, ...(native ? {} : process.env), ...env },
+    stdio: ['ignore', 'pipe', 'pipe'],
+    timeout: 20000,
+  });
+  return { status: result.stdout.toString().trim(), err: result.stderr.toString() };
+}
+
+test('a host that closed the pipe before the answer gets exit 0 and no noise', async (t) => {
+  for (const [name, env] of requests)
+    await t.test(name, () => {
+      // The reader is gone before the plugin starts, so its write meets a broken pipe.
+      const { status, err } = runArranged('{ sleep 0.2; "$@"; echo $? >&3; } | true', env);
+      assert.equal(status, '0');
+      assert.equal(err, '');
+    });
+});
+
+test('a closed standard output gives exit 0 and no noise', async (t) => {
+  for (const [name, env] of requests)
+    await t.test(name, () => {
+      const { status, err } = runArranged('"$@" >&-; echo $? >&3', env);
+      assert.equal(status, '0');
+      assert.equal(err, '');
+    });
+});
+
+test('no request touches the heap', { skip: (!native || !has('valgrind')) && 'needs valgrind and a native build' }, async (t) => {
+  for (const [name, env] of requests)
+    await t.test(name, () => {
+      const result = spawnSync('valgrind', ['--error-exitcode=99', command], { env, timeout: 60000 });
+      const report = result.stderr.toString();
+      assert.equal(result.status, 0, report);
+      assert.match(report, /total heap usage: 0 allocs, 0 frees, 0 bytes allocated/);
+      assert.match(report, /ERROR SUMMARY: 0 errors/);
+    });
+});
+
+test('each answer leaves in one write, and no file is opened once the program runs', { skip: (!native || !has('strace')) && 'needs strace and a native build' }, async (t) => {
+  for (const [name, env] of requests)
+    await t.test(name, () => {
+      const expectedBytes = run({ env }).stdout.length;
+      const result = spawnSync('strace', ['-e', 'trace=write,writev,open,openat', command], { env });
+      const calls = result.stderr.toString().split('\n');
+      // The loader opens the C library before main; after the first write nothing may be opened.
+      const writes = calls.filter((line) => /^writev?\(1,/.test(line));
+      assert.equal(writes.length, 1, writes.join('\n'));
+      assert.match(writes[0], new RegExp(`= ${expectedBytes}$`));
+      const afterLibc = calls.slice(calls.findLastIndex((line) => /libc\.so/.test(line)) + 1);
+      assert.deepEqual(afterLibc.filter((line) => /^open/.test(line)), []);
+    });
+});
+
+test('an info record repeating a long query string arrives whole', () => {
+  // Every quote is escaped to two bytes, so the answer is far larger than a pipe holds at once.
+  const query = 'action=info&q=' + '"'.repeat(100000);
+  const { out, status } = run({ query });
+  assert.equal(out, expectedInfo(out, query)[0]);
+  assert.equal(status, 0);
+});
