@@ -4,11 +4,14 @@ PLUGINS_DIR ?= $(HOME)/.dorvanel/plugins
 CXX         ?= g++
 CXXFLAGS    ?= -O2
 LDFLAGS     ?=
+CROSS       ?= x86_64-w64-mingw32-
+MUSL_SPECS  ?= /usr/lib/x86_64-linux-musl/musl-gcc.specs
 
 NAME   = plugin_tevio
 SOURCE = src/$(NAME).cpp
 PAGE   = $(wildcard src/page/*)
 GEN    = build/page
+INPUTS = $(SOURCE) $(PAGE:src/page/%=$(GEN)/%.inc) Makefile
 
 # The program uses only header-only parts of the C++ library, so it links against the C library
 # alone: no exceptions, no RTTI, and libstdc++ dropped at link time.
@@ -16,10 +19,32 @@ LANGUAGE = -std=c++20 -fno-exceptions -fno-rtti -I$(GEN)
 WARNINGS = -Wall -Wextra -Wpedantic -Wshadow
 COMPILE  = $(LANGUAGE) $(WARNINGS) $(CXXFLAGS)
 
-all: $(NAME)
+# One flag group per target. The musl and Windows builds are static and stripped: they are made
+# to be copied to other nodes. For musl, its C headers stand in for glibc's under the C++ library's
+# own headers, whose glibc version test is answered "no".
+NATIVE_FLAGS = -Wl,--as-needed
+CXX_VERSION  = $(shell $(CXX) -dumpversion)
+CXX_HEADERS  = /usr/include/c++/$(CXX_VERSION) /usr/include/$(shell $(CXX) -dumpmachine)/c++/$(CXX_VERSION)
+MUSL_FLAGS   = -specs $(MUSL_SPECS) $(CXX_HEADERS:%=-isystem %) '-D__GLIBC_PREREQ(major,minor)=0' -static -s
+WIN64_FLAGS  = -static -s
 
-$(NAME): $(SOURCE) $(PAGE:src/page/%=$(GEN)/%.inc)
-	$(CXX) $(COMPILE) -o $@ $(SOURCE) -Wl,--as-needed $(LDFLAGS)
+# $(call build,compiler,flags,command or file it needs,Debian package that provides it)
+define build
+@{ test -e "$(3)" || command -v "$(3)"; } >/dev/null || \
+	{ echo "make: $@ needs $(3); install the Debian package $(4)" >&2; exit 1; }
+$(1) $(COMPILE) -o $@ $(SOURCE) $(2) $(LDFLAGS)
+endef
+
+all: $(NAME)
+musl: $(NAME)-musl
+win64: $(NAME).exe
+
+$(NAME): $(INPUTS)
+	$(call build,$(CXX),$(NATIVE_FLAGS),$(CXX),g++)
+$(NAME)-musl: $(INPUTS)
+	$(call build,$(CXX),$(MUSL_FLAGS),$(MUSL_SPECS),musl-tools)
+$(NAME).exe: $(INPUTS)
+	$(call build,$(CROSS)g++,$(WIN64_FLAGS),$(CROSS)g++,g++-mingw-w64-x86-64-posix)
 
 # Each page file becomes a raw string literal; the final line feed an editor adds is dropped.
 $(GEN)/%.inc: src/page/%
@@ -34,14 +59,17 @@ install: $(NAME)
 uninstall:
 	rm -f $(DESTDIR)$(PLUGINS_DIR)/$(NAME)
 
-# Installs what the checks need when it is missing, then builds and runs them all.
+# Installs what the checks need when it is missing, then builds and runs them all: the black-box
+# suite once per build, the Windows one under Wine.
 test:
 	tools/install-deps
-	$(MAKE) all
+	$(MAKE) all musl win64
 	clang-format --dry-run --Werror $(SOURCE)
 	node --test test/*.test.js
+	PLUGIN_CMD=./$(NAME)-musl PLUGIN_PLATFORM='linux x86_64 musl' node --test test/*.test.js
+	tools/with-wine node --test test/*.test.js
 
 clean:
-	rm -rf build $(NAME)
+	rm -rf build $(NAME) $(NAME)-musl $(NAME).exe
 
-.PHONY: all install uninstall test clean
+.PHONY: all musl win64 install uninstall test clean

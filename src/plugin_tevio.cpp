@@ -25,6 +25,7 @@
 #include <string_view>
 
 #if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -98,7 +99,39 @@ static void write_decimal(unsigned long long value)
 
 constexpr size_t host_name_capacity = 256;
 
+#if defined(__x86_64__) || defined(_M_X64)
+constexpr char target_arch[] = "x86_64";
+#elif defined(__aarch64__) || defined(_M_ARM64)
+constexpr char target_arch[] = "aarch64";
+#elif defined(__i386__) || defined(_M_IX86)
+constexpr char target_arch[] = "x86";
+#elif defined(__arm__)
+constexpr char target_arch[] = "arm";
+#elif defined(__riscv) && __riscv_xlen == 64
+constexpr char target_arch[] = "riscv64";
+#else
+constexpr char target_arch[] = "unknown";
+#endif
+
 #if defined(_WIN32)
+
+constexpr char target_os[] = "windows";
+constexpr char target_libc[] = "native";
+
+// The C runtime starts standard output in text mode, which would turn every "\r\n" of a header
+// block into "\r\r\n", a malformed CGI header line. Binary mode sends the bytes as written.
+static void prepare_platform_output() { _setmode(_fileno(stdout), _O_BINARY); }
+
+// The computer's name as Windows gives it (at most 255 bytes), or "unknown".
+static void read_host_name(char (&name)[host_name_capacity])
+{
+    DWORD size = sizeof name;
+    if (!GetComputerNameA(name, &size))
+        strcpy(name, "unknown");
+    name[sizeof name - 1] = '\0';
+}
+
+static unsigned long long current_process_id() { return GetCurrentProcessId(); }
 
 #else
 
@@ -110,20 +143,6 @@ constexpr char target_os[] = "darwin";
 constexpr char target_os[] = "freebsd";
 #else
 constexpr char target_os[] = "unix";
-#endif
-
-#if defined(__x86_64__)
-constexpr char target_arch[] = "x86_64";
-#elif defined(__aarch64__)
-constexpr char target_arch[] = "aarch64";
-#elif defined(__i386__)
-constexpr char target_arch[] = "x86";
-#elif defined(__arm__)
-constexpr char target_arch[] = "arm";
-#elif defined(__riscv) && __riscv_xlen == 64
-constexpr char target_arch[] = "riscv64";
-#else
-constexpr char target_arch[] = "unknown";
 #endif
 
 // musl deliberately defines no macro of its own; on Linux, a C library that is not glibc is musl.

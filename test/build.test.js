@@ -1,0 +1,38 @@
+'use strict';
+// What each build links against: the native one the C library alone, the musl one nothing at all,
+// the Windows one system DLLs only, so each runs on a bare node of its kind.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { existsSync } = require('node:fs');
+const { spawnSync } = require('node:child_process');
+
+const tool = (name, args) => {
+  const result = spawnSync(name, args);
+  if (result.error) return null;
+  return result.stdout.toString();
+};
+// These checks look at the files the Makefile builds; they run once, with the default command.
+const once = process.env.PLUGIN_CMD === undefined ? false : 'checked in the run of the native build';
+const absent = (file) => !existsSync(file) && `${file} is not built`;
+
+test('the native build needs the C library alone', { skip: once || absent('plugin_tevio') }, () => {
+  const dynamic = tool('readelf', ['-d', 'plugin_tevio']);
+  const needed = [...dynamic.matchAll(/\(NEEDED\).*\[(.+)\]/g)].map((m) => m[1]);
+  assert.deepEqual(needed.filter((lib) => !/^libc\.so/.test(lib)), [], dynamic);
+});
+
+test('the musl build is static: it has no dynamic section', { skip: once || absent('plugin_tevio-musl') }, () => {
+  const dynamic = tool('readelf', ['-d', 'plugin_tevio-musl']);
+  assert.match(dynamic, /There is no dynamic section/);
+  const headers = tool('readelf', ['-l', 'plugin_tevio-musl']);
+  assert.doesNotMatch(headers, /INTERP/);
+});
+
+test('the Windows build imports system DLLs only', { skip: once || absent('plugin_tevio.exe') }, () => {
+  const objdump = ['x86_64-w64-mingw32-objdump', 'objdump'].find((name) => tool(name, ['--version']) !== null);
+  const dump = tool(objdump, ['-p', 'plugin_tevio.exe']);
+  const imports = [...dump.matchAll(/DLL Name: (\S+)/g)].map((m) => m[1].toLowerCase());
+  assert.ok(imports.length > 0, 'no import table found');
+  const system = ['kernel32.dll', 'msvcrt.dll', 'user32.dll', 'advapi32.dll', 'ntdll.dll', 'ws2_32.dll'];
+  assert.deepEqual(imports.filter((dll) => !system.includes(dll) && !dll.startsWith('api-ms-win-')), []);
+});
