@@ -6,12 +6,15 @@ CXXFLAGS    ?= -O2
 LDFLAGS     ?=
 CROSS       ?= x86_64-w64-mingw32-
 MUSL_SPECS  ?= /usr/lib/x86_64-linux-musl/musl-gcc.specs
+PORT        ?= 8080
+SERVE_DIR   ?= .
+PASSWORD    ?=
 
-NAME   = plugin_tevio
-SOURCE = src/$(NAME).cpp
-PAGE   = $(wildcard src/page/*)
-GEN    = build/page
-INPUTS = $(SOURCE) $(PAGE:src/page/%=$(GEN)/%.inc) Makefile
+PROGRAM = plugin_tevio
+SOURCE  = src/$(PROGRAM).cpp
+PAGE    = $(wildcard src/page/*)
+GEN     = build/page
+INPUTS  = $(SOURCE) $(PAGE:src/page/%=$(GEN)/%.inc) Makefile
 
 # The program uses only header-only parts of the C++ library, so it links against the C library
 # alone: no exceptions, no RTTI, and libstdc++ dropped at link time.
@@ -35,15 +38,15 @@ define build
 $(1) $(COMPILE) -o $@ $(SOURCE) $(2) $(LDFLAGS)
 endef
 
-all: $(NAME)
-musl: $(NAME)-musl
-win64: $(NAME).exe
+all: $(PROGRAM)
+musl: $(PROGRAM)-musl
+win64: $(PROGRAM).exe
 
-$(NAME): $(INPUTS)
+$(PROGRAM): $(INPUTS)
 	$(call build,$(CXX),$(NATIVE_FLAGS),$(CXX),g++)
-$(NAME)-musl: $(INPUTS)
+$(PROGRAM)-musl: $(INPUTS)
 	$(call build,$(CXX),$(MUSL_FLAGS),$(MUSL_SPECS),musl-tools)
-$(NAME).exe: $(INPUTS)
+$(PROGRAM).exe: $(INPUTS)
 	$(call build,$(CROSS)g++,$(WIN64_FLAGS),$(CROSS)g++,g++-mingw-w64-x86-64-posix)
 
 # Each page file becomes a raw string literal; the final line feed an editor adds is dropped.
@@ -52,24 +55,37 @@ $(GEN)/%.inc: src/page/%
 	@{ printf 'R"page('; if [ -n "$$(tail -c 1 $<)" ]; then cat $<; else head -c -1 $<; fi; \
 	   printf ')page"\n'; } > $@
 
-install: $(NAME)
+install: $(PROGRAM)
 	mkdir -p $(DESTDIR)$(PLUGINS_DIR)
-	install -m 755 -s $(NAME) $(DESTDIR)$(PLUGINS_DIR)/$(NAME)
+	install -m 755 -s $(PROGRAM) $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
 
 uninstall:
-	rm -f $(DESTDIR)$(PLUGINS_DIR)/$(NAME)
+	rm -f $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
 
 # Installs what the checks need when it is missing, then builds and runs them all: the black-box
-# suite once per build, the Windows one under Wine.
+# suite once per build, the Windows one under Wine, then the page in a real browser.
 test:
 	tools/install-deps
 	$(MAKE) all musl win64
 	clang-format --dry-run --Werror $(SOURCE)
 	node --test test/*.test.js
-	PLUGIN_CMD=./$(NAME)-musl PLUGIN_PLATFORM='linux x86_64 musl' node --test test/*.test.js
+	PLUGIN_CMD=./$(PROGRAM)-musl PLUGIN_PLATFORM='linux x86_64 musl' node --test test/*.test.js
 	tools/with-wine node --test test/*.test.js
+	node --test test/browser/
+
+# The page as the host shows it, from a local stand-in host: make serve [PORT=] [PASSWORD=]
+serve: $(PROGRAM)
+	BOT_PASSWORD='$(PASSWORD)' node tools/serve.js --port $(PORT) --plugins $(SERVE_DIR)
+
+# The README's pictures of the page, dark and light, taken with Chromium.
+screenshots: $(PROGRAM)
+	node tools/screenshots.js docs
+
+# A renamed copy of this plugin, ready to build: make fork NAME=weather DIR=../plugin_weather
+fork:
+	@tools/fork "$(NAME)" "$(DIR)"
 
 clean:
-	rm -rf build $(NAME) $(NAME)-musl $(NAME).exe
+	rm -rf build $(PROGRAM) $(PROGRAM)-musl $(PROGRAM).exe
 
-.PHONY: all musl win64 install uninstall test clean
+.PHONY: all musl win64 install uninstall test serve screenshots fork clean

@@ -1,0 +1,123 @@
+// The page's look as the browser computes it: theme colours, the tile grid and the narrow layout.
+'use strict';
+
+const { describe, test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { launchChromium, startHost, openPage, settled } = require('../../tools/browser.js');
+
+let browser;
+let host;
+before(async () => {
+  [browser, host] = await Promise.all([launchChromium(), startHost()]);
+});
+after(async () => {
+  await Promise.all([browser && browser.close(), host && host.close()]);
+});
+
+async function withPage(address, options, check) {
+  const opened = await openPage(browser, host.url, address, options);
+  try {
+    await check(opened.page);
+  } finally {
+    await opened.context.close();
+  }
+}
+
+// Computed colours of the themed surfaces, with the root's data-theme set to `theme` (null: none).
+const colours = (page, theme) => page.evaluate((value) => {
+  const root = document.documentElement;
+  if (value === null) root.removeAttribute('data-theme');
+  else root.setAttribute('data-theme', value);
+  const of = (selector) => getComputedStyle(document.querySelector(selector));
+  return {
+    background: of('body').backgroundColor,
+    text: of('body').color,
+    card: of('.card').backgroundColor,
+    tile: of('.kpi').backgroundColor,
+    muted: of('.card h2').color,
+    line: of('.card').borderTopColor,
+  };
+}, theme);
+
+const DARK = {
+  background: 'rgb(13, 13, 16)', text: 'rgb(245, 245, 247)', card: 'rgb(22, 22, 26)',
+  tile: 'rgb(30, 30, 36)', muted: 'rgb(142, 142, 150)', line: 'rgba(255, 255, 255, 0.11)',
+};
+const LIGHT = {
+  background: 'rgb(244, 244, 247)', text: 'rgb(28, 28, 30)', card: 'rgb(255, 255, 255)',
+  tile: 'rgb(240, 240, 244)', muted: 'rgb(107, 107, 115)', line: 'rgba(0, 0, 0, 0.1)',
+};
+
+describe('theme colours', () => {
+  test('as written, with scripts off, the page is dark and carries no data-theme', async () => {
+    const context = await browser.newContext({ javaScriptEnabled: false, colorScheme: 'light' });
+    try {
+      const page = await context.newPage();
+      await page.goto(new URL('/plugin_tevio', host.url).href);
+      assert.equal(await page.evaluate(() => document.documentElement.hasAttribute('data-theme')), false);
+      assert.equal(await page.locator('#badge').textContent(), 'connecting');
+    } finally {
+      await context.close();
+    }
+    // the same computed colours, checked on a live page with the attribute removed again
+    await withPage('/plugin_tevio', {}, async (page) => assert.deepEqual(await colours(page, null), DARK));
+  });
+
+  for (const [theme, expected] of [['dark', DARK], ['bogus', DARK], ['LIGHT', DARK], ['light', LIGHT]]) {
+    test(`data-theme=${theme}`, () =>
+      withPage('/plugin_tevio', {}, async (page) => assert.deepEqual(await colours(page, theme), expected)));
+  }
+});
+
+describe('layout by viewport width', () => {
+  const measure = (page) => page.evaluate(() => {
+    const px = (element, property) => getComputedStyle(element)[property];
+    const tops = [...document.querySelectorAll('.kpi')].map((tile) => Math.round(tile.getBoundingClientRect().top));
+    return {
+      wrap: Math.round(document.querySelector('.wrap').getBoundingClientRect().width),
+      grid: Math.round(document.querySelector('.grid').getBoundingClientRect().width),
+      rows: new Set(tops).size,
+      bodyPadding: px(document.body, 'paddingLeft'),
+      cardPadding: px(document.querySelector('.card'), 'paddingLeft'),
+    };
+  });
+  // [viewport width, wrap width, grid width, rows of tiles, body padding, card padding]
+  const cases = [
+    [1200, 880, 846, 1, '16px', '16px'],
+    [912, 880, 846, 1, '16px', '16px'],
+    [700, 668, 634, 2, '16px', '16px'],
+    [521, 489, 455, 2, '16px', '16px'],
+    [520, 500, 474, 2, '10px', '12px'],
+    [360, 340, 314, 3, '10px', '12px'],
+  ];
+  for (const [width, wrap, grid, rows, bodyPadding, cardPadding] of cases) {
+    test(`${width}px wide`, () =>
+      withPage('/plugin_tevio', { viewport: { width, height: 800 } }, async (page) => {
+        assert.deepEqual(await measure(page), { wrap, grid, rows, bodyPadding, cardPadding });
+      }));
+  }
+
+  test('long values break inside their tile and long JSON wraps inside a bounded block', () =>
+    withPage('/plugin_tevio', {
+      before: (page) => page.route((url) => url.searchParams.get('action') === 'info', (route) =>
+        route.fulfill({ contentType: 'application/json', body: JSON.stringify({ node: { hostname: 'x'.repeat(300) }, filler: Array(60).fill('y'.repeat(200)) }) })),
+    }, async (page) => {
+      await settled(page);
+      const box = await page.evaluate(() => {
+        const tile = document.getElementById('v-host').parentElement;
+        const raw = document.getElementById('raw');
+        return {
+          tileFits: tile.scrollWidth <= tile.clientWidth,
+          tileWidth: Math.round(tile.getBoundingClientRect().width),
+          otherWidth: Math.round(document.getElementById('v-pid').parentElement.getBoundingClientRect().width),
+          rawHeight: raw.getBoundingClientRect().height,
+          rawScrolls: raw.scrollHeight > raw.clientHeight,
+          rawFitsAcross: raw.scrollWidth <= raw.clientWidth,
+        };
+      });
+      assert.deepEqual(box, {
+        tileFits: true, tileWidth: box.otherWidth, otherWidth: box.otherWidth,
+        rawHeight: 260, rawScrolls: true, rawFitsAcross: true,
+      });
+    }));
+});

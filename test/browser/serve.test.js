@@ -1,0 +1,189 @@
+// The stand-in host, driven over HTTP against small fake plugins whose behaviour the query picks.
+'use strict';
+
+const { describe, test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { spawn } = require('node:child_process');
+const { start } = require('../../tools/serve.js');
+const { launchChromium, PLUGIN_DIR } = require('../../tools/browser.js');
+
+// One fake plugin; the `mode` parameter of its query chooses what it writes.
+const FAKE = `#!${process.execPath}
+const out = (text) => process.stdout.write(text);
+if (process.argv[2] === '--meta') {
+  out(JSON.stringify({ name: "<b>fake</b> & 'co'", desc: '"quoted" <script>window.hit=1</script>' }) + '\\n');
+  process.exit(0);
+}
+const mode = new URLSearchParams(process.env.QUERY_STRING).get('mode');
+({
+  env: () => out('Content-Type: application/json\\r\\n\\r\\n' + JSON.stringify(process.env)),
+  lf: () => out('Status: 418 Teapot\\nX-One: 1\\nx-one: 2\\nContent-Length: 999\\n\\nbody\\n\\nmore'),
+  location: () => out('Location: /elsewhere\\r\\n\\r\\n'),
+  nohead: () => out('just a body'),
+  empty: () => {},
+  exit: () => { out('Content-Type: text/plain\\r\\n\\r\\nx'); process.exitCode = 3; },
+  malformed: () => out('Not a header\\r\\n\\r\\n'),
+  badstatus: () => out('Status: ok\\r\\n\\r\\n'),
+  killed: () => process.kill(process.pid, 'SIGKILL'),
+  slow: () => setTimeout(() => out('Content-Type: text/plain\\r\\n\\r\\nlate'), 60000),
+})[mode]();
+`;
+
+let dir;
+before(() => {
+  dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tevio-host-'));
+  fs.writeFileSync(path.join(dir, 'plugin_fake'), FAKE, { mode: 0o755 });
+  fs.writeFileSync(path.join(dir, 'plugin_plain'), FAKE, { mode: 0o644 }); // not executable
+  fs.writeFileSync(path.join(dir, 'not_a_plugin'), FAKE, { mode: 0o755 });
+  fs.symlinkSync(path.join(PLUGIN_DIR, 'plugin_tevio'), path.join(dir, 'plugin_tevio'));
+});
+after(() => fs.rmSync(dir, { recursive: true, force: true }));
+
+async function withHost(options, use) {
+  const lines = [];
+  const host = await start({ port: 0, plugins: dir, log: (line) => lines.push(line), timeoutMs: 1500, ...options });
+  try {
+    await use(host, lines);
+  } finally {
+    await host.close();
+  }
+}
+
+describe('what a plugin run is given', () => {
+  // [host password, address, request headers, expected environment besides PATH]
+  const cases = [
+    ['', '/plugin_fake?mode=env', {}, { QUERY_STRING: 'mode=env' }],
+    ['', '/plugin_fake?mode=env&x=a+b%2B%26&pwd=p', { 'X-Bot-Password': 'a b', Authorization: 'Bearer t', Cookie: 'c=1', 'X-Other': 'y' },
+      { QUERY_STRING: 'mode=env&x=a+b%2B%26&pwd=p', HTTP_X_BOT_PASSWORD: 'a b', HTTP_AUTHORIZATION: 'Bearer t' }],
+    ['', '/plugins?plugin=fake&mode=env&plugin=other', { 'X-Bot-Password': '' }, { QUERY_STRING: 'plugin=fake&mode=env&plugin=other', HTTP_X_BOT_PASSWORD: '' }],
+    ['node pw', '/plugin_fake?mode=env', { Authorization: 'Basic eA==' }, { QUERY_STRING: 'mode=env', HTTP_AUTHORIZATION: 'Basic eA==', BOT_PASSWORD: 'node pw' }],
+  ];
+  for (const [password, address, headers, expected] of cases) {
+    test(`${address} ${JSON.stringify(headers)}${password ? ' with a node password' : ''}`, () =>
+      withHost({ password }, async (host) => {
+        const response = await fetch(new URL(address, host.url), { headers });
+        assert.equal(response.status, 200);
+        const env = await response.json();
+        assert.ok(env.PATH);
+        delete env.PATH;
+        assert.deepEqual(env, expected);
+      }));
+  }
+});
+
+describe('relaying the output', () => {
+  // [mode, status, headers that must be present, body or message it must contain]
+  const cases = [
+    ['lf', 418, { 'x-one': '1, 2', 'content-length': '10' }, 'body\n\nmore'],
+    ['location', 302, { location: '/elsewhere' }, ''],
+    ['nohead', 502, { 'content-type': 'text/plain; charset=utf-8' }, 'no header block'],
+    ['empty', 502, {}, 'no header block'],
+    ['exit', 502, {}, 'exited with status 3'],
+    ['malformed', 502, {}, 'malformed header line'],
+    ['badstatus', 502, {}, 'invalid status'],
+    ['killed', 502, {}, 'signal SIGKILL'],
+    ['slow', 502, {}, 'longer than 300 ms'],
+  ];
+  for (const [mode, status, headers, body] of cases) {
+    test(mode, () =>
+      withHost({ timeoutMs: 300 }, async (host) => {
+        const started = Date.now();
+        const response = await fetch(new URL(`/plugin_fake?mode=${mode}`, host.url), { redirect: 'manual' });
+        assert.equal(response.status, status);
+        for (const [name, value] of Object.entries(headers)) assert.equal(response.headers.get(name), value, name);
+        const received = await response.text();
+        if (status === 502) assert.ok(received.includes(body), received);
+        else assert.equal(received, body);
+        assert.ok(Date.now() - started < 1500, 'a slow plugin is stopped at the time limit');
+      }));
+  }
+
+  test('the real plugin: page, JSON, refusal with its status', () =>
+    withHost({ password: 'pw' }, async (host) => {
+      const refused = await fetch(new URL('/plugin_tevio?action=info', host.url));
+      assert.equal(refused.status, 401);
+      assert.equal(refused.headers.get('content-type'), 'application/json; charset=utf-8');
+      assert.equal(await refused.text(), '{"ok":false,"error":"invalid node password"}\n');
+      const echo = await fetch(new URL('/plugins?plugin=tevio&action=echo&msg=a%20b', host.url), { headers: { Authorization: 'Bearer pw' } });
+      assert.deepEqual(await echo.json(), { ok: true, action: 'echo', msg: 'a b', len: 3 });
+      const page = await fetch(new URL('/plugin_tevio?pwd=pw', host.url));
+      assert.equal(page.headers.get('cache-control'), 'no-store');
+      assert.match(await page.text(), /^<!DOCTYPE html>\n[^]*<\/html>\n$/);
+    }));
+});
+
+describe('routes and logging', () => {
+  const unsafe = [
+    '/plugin_nope', '/plugin_plain', '/plugin_Fake', '/plugin_fake/x', '/plugin_..%2Fplugin_fake', '/not_a_plugin',
+    '/plugins', '/plugins?plugin=', '/plugins?plugin=..%2Fplugin_fake', '/plugins?plugin=fake%00', '/plugins?plugin=/etc/passwd',
+    '/etc/passwd',
+  ];
+  test('unknown, unsafe and non-executable names run nothing', () =>
+    withHost({}, async (host) => {
+      for (const address of unsafe) {
+        const response = await fetch(new URL(address, host.url));
+        assert.equal(response.status, 404, address);
+      }
+      const post = await fetch(new URL('/plugin_fake?mode=env', host.url), { method: 'POST' });
+      assert.equal(post.status, 405);
+    }));
+
+  test('one line per request: method, path without query, status, milliseconds', () =>
+    withHost({}, async (host, lines) => {
+      await (await fetch(new URL('/plugin_fake?mode=env&pwd=secret', host.url))).text();
+      await (await fetch(new URL('/plugin_nope?pwd=secret', host.url))).text();
+      await new Promise((resolve) => setImmediate(resolve));
+      assert.equal(lines.length, 2);
+      assert.match(lines[0], /^GET \/plugin_fake 200 \d+(\.\d+)?ms$/);
+      assert.match(lines[1], /^GET \/plugin_nope 404 \d+(\.\d+)?ms$/);
+    }));
+
+  test('the command line prints its address and serves', async () => {
+    const child = spawn(process.execPath, [path.join(__dirname, '../../tools/serve.js'), '--port', '0', '--plugins', dir], { stdio: ['ignore', 'pipe', 'inherit'] });
+    try {
+      let output = '';
+      const address = await new Promise((resolve, reject) => {
+        child.stdout.on('data', (chunk) => {
+          output += chunk;
+          const match = /listening on (http:\/\/127\.0\.0\.1:\d+\/)/.exec(output);
+          if (match) resolve(match[1]);
+        });
+        child.on('exit', () => reject(new Error(`exited early: ${output}`)));
+      });
+      const response = await fetch(new URL('/plugin_fake?mode=lf', address));
+      assert.equal(response.status, 418);
+    } finally {
+      child.kill();
+    }
+  });
+});
+
+describe('front page', () => {
+  test('lists each plugin from its meta record, escaped, with its page embedded', () =>
+    withHost({}, async (host) => {
+      const browser = await launchChromium();
+      try {
+        const page = await browser.newPage();
+        await page.goto(host.url);
+        const sections = await page.$$eval('section h2', (headings) => headings.map((h) => [h.textContent, h.nextElementSibling.textContent]));
+        assert.deepEqual(sections.map(([name]) => name), ["<b>fake</b> & 'co'", 'tevio']);
+        assert.ok(sections[0][1].startsWith('"quoted" <script>window.hit=1</script>'));
+        assert.ok(sections[1][1].startsWith('Starter demo'));
+        assert.deepEqual(await page.evaluate(() => [document.querySelectorAll('b, main script').length, typeof window.hit]), [0, 'undefined']);
+        const frame = page.frameLocator('#plugin-tevio iframe');
+        await frame.locator('#badge').filter({ hasText: 'live' }).waitFor();
+        assert.equal(await frame.locator('.top').count(), 1, 'embedded without the back bar');
+        // a node name given on the front page stores the password under it and reaches the page
+        await page.fill('#node', 'alpha');
+        await page.fill('#pwd', 'k');
+        await page.click('#save');
+        assert.deepEqual(await page.evaluate(() => [localStorage.getItem('bot_pwd_alpha'), localStorage.getItem('bot_active_pwd')]), ['k', 'k']);
+        await frame.locator('#raw').filter({ hasText: '"query_string": "plugin=tevio&action=info&node=alpha&pwd=k"' }).waitFor();
+      } finally {
+        await browser.close();
+      }
+    }));
+});

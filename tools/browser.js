@@ -1,0 +1,75 @@
+// Headless Chromium for the browser checks and the screenshots: Debian's /usr/bin/chromium driven
+// through playwright-core (which never downloads a browser of its own), plus helpers that open a
+// plugin page with chosen local storage and colour preference.
+'use strict';
+
+const path = require('node:path');
+const { chromium } = require('playwright-core');
+const { start } = require('./serve.js');
+
+const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
+const CHROMIUM_ARGS = [
+  '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync',
+];
+// Where the built plugins are; the repository root, where `make` leaves plugin_tevio, by default.
+const PLUGIN_DIR = path.resolve(process.env.TEVIO_PLUGIN_DIR || path.join(__dirname, '..'));
+
+// Playwright starts the browser on a fresh temporary profile (its own --user-data-dir) and removes
+// it on close; every context opened on it has its own storage.
+function launchChromium() {
+  return chromium.launch({ executablePath: CHROMIUM, args: CHROMIUM_ARGS });
+}
+
+// The stand-in host on a free port, quiet unless a log function is given.
+function startHost(options = {}) {
+  return start({ port: 0, plugins: PLUGIN_DIR, log: null, ...options });
+}
+
+// Opens `address` (a path on the host) in a new context. Options:
+//   storage:  entries to put in the origin's local storage before the page loads
+//   scheme:   'light' or 'dark' system colour preference
+//   viewport: { width, height }
+//   before:   async (page) => {} run after storage is set and before the page is opened
+//             (to install request routes)
+//   headers:  extra headers for the page's own document request only (not for its script's calls)
+// Resolves with { context, page, requests }, where requests collects the page's calls to the
+// plugin as { url (path and query), header (X-Bot-Password or undefined) }.
+async function openPage(browser, hostUrl, address, options = {}) {
+  const context = await browser.newContext({
+    viewport: options.viewport || { width: 1000, height: 900 },
+    colorScheme: options.scheme || 'dark',
+  });
+  const page = await context.newPage();
+  const requests = [];
+  page.on('request', (request) => {
+    if (request.resourceType() !== 'fetch') return;
+    const url = new URL(request.url());
+    requests.push({ url: url.pathname + url.search, header: request.headers()['x-bot-password'] });
+  });
+  if (options.storage) {
+    // Any address of the origin will do to reach its storage; this one answers 404 quickly.
+    await page.goto(new URL('/storage-setup', hostUrl).href);
+    await page.evaluate((entries) => {
+      for (const [key, value] of Object.entries(entries)) localStorage.setItem(key, value);
+    }, options.storage);
+  }
+  if (options.before) await options.before(page);
+  const target = new URL(address, hostUrl).href;
+  if (options.headers) {
+    await page.route((url) => url.href === target, (route, request) =>
+      route.continue({ headers: { ...request.headers(), ...options.headers } }));
+  }
+  await page.goto(target);
+  return { context, page, requests };
+}
+
+// Waits until the start-up refresh has completed (the badge left "connecting").
+function settled(page) {
+  return page.waitForFunction(() => {
+    const badge = document.getElementById('badge');
+    return badge && badge.textContent !== 'connecting';
+  });
+}
+
+module.exports = { launchChromium, startHost, openPage, settled, PLUGIN_DIR, CHROMIUM_ARGS };
