@@ -81,6 +81,10 @@ serve: $(PROGRAM)
 screenshots: $(PROGRAM)
 	node tools/screenshots.js docs
 
+# Times each answer against the floor: a C program that writes the same bytes and exits.
+bench: $(PROGRAM) $(PROGRAM)-musl
+	CXX='$(CXX)' CXXFLAGS='$(CXXFLAGS)' LDFLAGS='$(LDFLAGS)' MUSL_SPECS='$(MUSL_SPECS)' tools/bench
+
 # A renamed copy of this plugin, ready to build: make fork NAME=weather DIR=../plugin_weather
 fork:
 	@tools/fork "$(NAME)" "$(DIR)"
@@ -88,4 +92,4 @@ fork:
 clean:
 	rm -rf build $(PROGRAM) $(PROGRAM)-musl $(PROGRAM).exe
 
-.PHONY: all musl win64 install uninstall test serve screenshots fork clean
+.PHONY: all musl win64 install uninstall test serve screenshots bench fork clean
