@@ -6,6 +6,8 @@ CXXFLAGS    ?= -O2
 LDFLAGS     ?=
 CROSS       ?= x86_64-w64-mingw32-
 MUSL_SPECS  ?= /usr/lib/x86_64-linux-musl/musl-gcc.specs
+FUZZ_CXX    ?= clang++
+FUZZ_SECONDS?= 60
 PORT        ?= 8080
 SERVE_DIR   ?= .
 PASSWORD    ?=
@@ -31,23 +33,43 @@ CXX_HEADERS  = /usr/include/c++/$(CXX_VERSION) /usr/include/$(shell $(CXX) -dump
 MUSL_FLAGS   = -specs $(MUSL_SPECS) $(CXX_HEADERS:%=-isystem %) '-D__GLIBC_PREREQ(major,minor)=0' -static -s
 WIN64_FLAGS  = -static -s
 
-# $(call build,compiler,flags,command or file it needs,Debian package that provides it)
+# The sanitizer twin and the fuzzer need no change to the program: the twin links in only the
+# sanitizers' start-up options, and the fuzzer includes the source with main, stdout and exit
+# redirected to itself.
+SANITIZE   = -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all
+FUZZ_FLAGS = -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
+FUZZER     = build/fuzz_request
+
+# $(call build,compiler,sources and flags,command or file it needs,Debian package providing it)
 define build
 @{ test -e "$(3)" || command -v "$(3)"; } >/dev/null || \
 	{ echo "make: $@ needs $(3); install the Debian package $(4)" >&2; exit 1; }
-$(1) $(COMPILE) -o $@ $(SOURCE) $(2) $(LDFLAGS)
+$(1) $(COMPILE) -o $@ $(2) $(LDFLAGS)
 endef
 
 all: $(PROGRAM)
 musl: $(PROGRAM)-musl
 win64: $(PROGRAM).exe
+debug: $(PROGRAM)-debug
 
 $(PROGRAM): $(INPUTS)
-	$(call build,$(CXX),$(NATIVE_FLAGS),$(CXX),g++)
+	$(call build,$(CXX),$(SOURCE) $(NATIVE_FLAGS),$(CXX),g++)
 $(PROGRAM)-musl: $(INPUTS)
-	$(call build,$(CXX),$(MUSL_FLAGS),$(MUSL_SPECS),musl-tools)
+	$(call build,$(CXX),$(SOURCE) $(MUSL_FLAGS),$(MUSL_SPECS),musl-tools)
 $(PROGRAM).exe: $(INPUTS)
-	$(call build,$(CROSS)g++,$(WIN64_FLAGS),$(CROSS)g++,g++-mingw-w64-x86-64-posix)
+	$(call build,$(CROSS)g++,$(SOURCE) $(WIN64_FLAGS),$(CROSS)g++,g++-mingw-w64-x86-64-posix)
+$(PROGRAM)-debug: $(INPUTS) tools/sanitizer_options.cpp
+	$(call build,$(CXX),$(SOURCE) tools/sanitizer_options.cpp $(SANITIZE),$(CXX),g++)
+
+$(FUZZER): test/fuzz/fuzz_request.cpp $(INPUTS)
+	$(call build,$(FUZZ_CXX),test/fuzz/fuzz_request.cpp $(FUZZ_FLAGS),$(FUZZ_CXX),clang)
+
+# Fuzzes the request path for FUZZ_SECONDS from the seeds in test/fuzz/corpus/; what it finds, and
+# any failing input (build/fuzz-crash-*), stays in build/.
+fuzz: $(FUZZER)
+	@mkdir -p build/fuzz-corpus
+	$(FUZZER) -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=4096 -print_final_stats=1 \
+		-dict=test/fuzz/request.dict -artifact_prefix=build/fuzz- build/fuzz-corpus test/fuzz/corpus
 
 # Each page file becomes a raw string literal; the final line feed an editor adds is dropped.
 $(GEN)/%.inc: src/page/%
@@ -63,15 +85,18 @@ uninstall:
 	rm -f $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
 
 # Installs what the checks need when it is missing, then builds and runs them all: the black-box
-# suite once per build, the Windows one under Wine, then the page in a real browser.
+# suite once per build (the sanitizer twin too, the Windows one under Wine), the page in a real
+# browser, and a short fuzzing run.
 test:
 	tools/install-deps
-	$(MAKE) all musl win64
+	$(MAKE) all musl win64 debug
 	clang-format --dry-run --Werror $(SOURCE)
 	node --test test/*.test.js
 	PLUGIN_CMD=./$(PROGRAM)-musl PLUGIN_PLATFORM='linux x86_64 musl' node --test test/*.test.js
+	PLUGIN_CMD=./$(PROGRAM)-debug node --test test/*.test.js
 	tools/with-wine node --test test/*.test.js
 	node --test test/browser/
+	$(MAKE) fuzz FUZZ_SECONDS=20
 
 # The page as the host shows it, from a local stand-in host: make serve [PORT=] [PASSWORD=]
 serve: $(PROGRAM)
@@ -90,6 +115,6 @@ fork:
 	@tools/fork "$(NAME)" "$(DIR)"
 
 clean:
-	rm -rf build $(PROGRAM) $(PROGRAM)-musl $(PROGRAM).exe
+	rm -rf build $(PROGRAM) $(PROGRAM)-musl $(PROGRAM).exe $(PROGRAM)-debug
 
-.PHONY: all musl win64 install uninstall test serve screenshots bench fork clean
+.PHONY: all musl win64 debug fuzz install uninstall test serve screenshots bench fork clean

@@ -1,13 +1,17 @@
 'use strict';
-// What holds for the process as a whole: exit status 0 and a silent standard error even when the
-// host stops reading or gives no standard output, no heap use, and one write per answer.
+// What holds for the process as a whole: no heap use, no file opened, one write per answer, and a
+// long answer arriving whole. (A host that stops reading is in hostile.test.js.)
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
 const { spawnSync } = require('node:child_process');
 const { command, run, expectedInfo } = require('./plugin');
 
 const commandLine = (process.env.PLUGIN_CMD || './plugin_tevio').split(/\s+/);
 const native = commandLine.length === 1;
+// A sanitizer build (make debug) has an allocator of its own and reads /proc at start and exit:
+// valgrind cannot run it, and what its runtime opens is not the program's doing.
+const sanitized = native && fs.readFileSync(command).includes('__asan_init');
 const has = (tool) => spawnSync('sh', ['-c', `command -v ${tool}`]).status === 0;
 
 // One request of each kind: [name, environment].
@@ -19,38 +23,7 @@ const requests = [
   ['meta', { DV_PLUGIN_META: '' }],
 ];
 
-// Runs the plugin inside bash so that its standard output can be arranged first; `script` gets
-// the command line as "$@" and prints the plugin's exit status on descriptor 3.
-function runArranged(script, env) {
-  const wrapper = `exec 3>&1; ${script}`;
-  const result = spawnSync('bash', ['-c', wrapper, 'plugin', ...commandLine], {
-    env: { PATH: process.env.PATH, ...(native ? {} : process.env), ...env },
-    stdio: ['ignore', 'pipe', 'pipe'],
-    timeout: 20000,
-  });
-  return { status: result.stdout.toString().trim(), err: result.stderr.toString() };
-}
-
-test('a host that closed the pipe before the answer gets exit 0 and no noise', async (t) => {
-  for (const [name, env] of requests)
-    await t.test(name, () => {
-      // The reader is gone before the plugin starts, so its write meets a broken pipe.
-      const { status, err } = runArranged('{ sleep 0.2; "$@"; echo $? >&3; } | true', env);
-      assert.equal(status, '0');
-      assert.equal(err, '');
-    });
-});
-
-test('a closed standard output gives exit 0 and no noise', async (t) => {
-  for (const [name, env] of requests)
-    await t.test(name, () => {
-      const { status, err } = runArranged('"$@" >&-; echo $? >&3', env);
-      assert.equal(status, '0');
-      assert.equal(err, '');
-    });
-});
-
-test('no request touches the heap', { skip: (!native || !has('valgrind')) && 'needs valgrind and a native build' }, async (t) => {
+test('no request touches the heap', { skip: (!native || sanitized || !has('valgrind')) && 'needs valgrind and a native build without sanitizers' }, async (t) => {
   for (const [name, env] of requests)
     await t.test(name, () => {
       const result = spawnSync('valgrind', ['--error-exitcode=99', command], { env, timeout: 60000 });
@@ -61,7 +34,7 @@ test('no request touches the heap', { skip: (!native || !has('valgrind')) && 'ne
     });
 });
 
-test('each answer leaves in one write, and no file is opened once the program runs', { skip: (!native || !has('strace')) && 'needs strace and a native build' }, async (t) => {
+test('each answer leaves in one write, and no file is opened once the program runs', { skip: (!native || sanitized || !has('strace')) && 'needs strace and a native build without sanitizers' }, async (t) => {
   for (const [name, env] of requests)
     await t.test(name, () => {
       const expectedBytes = run({ env }).stdout.length;

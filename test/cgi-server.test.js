@@ -1,0 +1,162 @@
+'use strict';
+// The plugin behind a real CGI server: lighttpd runs it at /plugin_tevio with a node password in
+// its environment, and the answers are checked as a browser receives them, over HTTP. This shows
+// that the header blocks are real CGI (the Status line becomes the HTTP status, the other lines
+// become response headers) and that the password reaches the plugin from each place a browser can
+// put it. lighttpd hands the Authorization header to CGI programs as HTTP_AUTHORIZATION as it is.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { spawn } = require('node:child_process');
+const fs = require('node:fs');
+const http = require('node:http');
+const net = require('node:net');
+const os = require('node:os');
+const path = require('node:path');
+const { run, expectedInfo, echoAnswer, unknownAnswer, REFUSAL, JSON_HEADER, HTML_HEADER } = require('./plugin');
+
+const commandLine = (process.env.PLUGIN_CMD || './plugin_tevio').split(/\s+/);
+const LIGHTTPD = ['/usr/sbin/lighttpd', '/usr/local/sbin/lighttpd'].find((file) => fs.existsSync(file));
+const skip =
+  (commandLine.length > 1 && 'lighttpd runs the executable itself, so not under a launcher') ||
+  (!LIGHTTPD && 'needs lighttpd (Debian package lighttpd)');
+
+const PASSWORD = 'Open Sesame+1';
+const PWD_PARAMETER = 'pwd=Open%20Sesame%2B1';
+
+// A port that was free a moment ago on the loopback interface.
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer().on('error', reject);
+    server.listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+// The config, in lighttpd's own syntax: the executable is the only thing served, as a CGI program.
+function config(directory, port, executable) {
+  const quote = (text) => JSON.stringify(text);
+  return [
+    `server.document-root = ${quote(directory)}`,
+    'server.bind = "127.0.0.1"',
+    `server.port = ${port}`,
+    `server.errorlog = ${quote(path.join(directory, 'error.log'))}`,
+    'server.modules = ("mod_alias", "mod_setenv", "mod_cgi")',
+    `alias.url = ("/plugin_tevio" => ${quote(executable)})`,
+    '$HTTP["url"] == "/plugin_tevio" { cgi.assign = ("" => "") }',
+    `setenv.add-environment = ("BOT_PASSWORD" => ${quote(PASSWORD)})`,
+    '',
+  ].join('\n');
+}
+
+// Starts lighttpd in the foreground serving `executable` at /plugin_tevio; resolves once it listens.
+async function startServer(directory, executable) {
+  const port = await freePort();
+  const file = path.join(directory, 'lighttpd.conf');
+  fs.writeFileSync(file, config(directory, port, executable));
+  const server = spawn(LIGHTTPD, ['-D', '-f', file], { stdio: ['ignore', 'ignore', 'pipe'] });
+  let errors = '';
+  server.stderr.on('data', (chunk) => (errors += chunk));
+  const exited = new Promise((resolve) => server.on('exit', resolve));
+  for (let waited = 0; ; waited += 50) {
+    const open = await new Promise((resolve) => {
+      const socket = net.connect(port, '127.0.0.1', () => socket.end(() => resolve(true)));
+      socket.on('error', () => resolve(false));
+    });
+    if (open) return { port, stop: () => (server.kill(), exited) };
+    if (server.exitCode !== null || waited > 10000) {
+      server.kill();
+      const log = fs.existsSync(path.join(directory, 'error.log')) ? fs.readFileSync(path.join(directory, 'error.log'), 'utf8') : '';
+      throw new Error(`lighttpd did not start: ${errors}${log}`);
+    }
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+}
+
+// GET on the server; resolves to the status, the headers and the body as latin1.
+function get(port, target, headers = {}) {
+  return new Promise((resolve, reject) => {
+    http
+      .get({ host: '127.0.0.1', port, path: target, headers }, (response) => {
+        const chunks = [];
+        response.on('data', (chunk) => chunks.push(chunk));
+        response.on('end', () =>
+          resolve({ status: response.statusCode, headers: response.headers, body: Buffer.concat(chunks).toString('latin1') }),
+        );
+      })
+      .on('error', reject);
+  });
+}
+
+const bodyOf = (answer, header) => {
+  assert.ok(answer.startsWith(header));
+  return answer.slice(header.length);
+};
+
+test('behind lighttpd, as a browser sees it', { skip }, async (t) => {
+  const directory = fs.mkdtempSync(path.join(os.tmpdir(), 'tevio-cgi-'));
+  const server = await startServer(directory, path.resolve(commandLine[0]));
+  t.after(async () => {
+    await server.stop();
+    fs.rmSync(directory, { recursive: true, force: true });
+  });
+
+  const PAGE = bodyOf(run({ query: '' }).out, HTML_HEADER);
+  const EMBEDDED_PAGE = bodyOf(run({ query: 'embed=1' }).out, HTML_HEADER);
+  const REFUSAL_BODY = bodyOf(REFUSAL, 'Status: 401 Unauthorized\r\n' + JSON_HEADER);
+  const ECHO_OK = bodyOf(echoAnswer('ok'), JSON_HEADER);
+  const HEADER = { 'X-Bot-Password': PASSWORD };
+  const html = 'text/html; charset=utf-8';
+  const json = 'application/json; charset=utf-8';
+
+  // [name, request target, request headers, status, content type, body (or a function of it)]
+  const table = [
+    ['page', '/plugin_tevio', HEADER, 200, html, PAGE],
+    ['embedded page', '/plugin_tevio?embed=1', HEADER, 200, html, EMBEDDED_PAGE],
+    ['echo', '/plugin_tevio?action=echo&msg=a%20b%26c', HEADER, 200, json, bodyOf(echoAnswer('a b&c'), JSON_HEADER)],
+    ['unknown action is not an HTTP error', '/plugin_tevio?action=nope', HEADER, 200, json, bodyOf(unknownAnswer('nope'), JSON_HEADER)],
+    ['refused: no credential', '/plugin_tevio?action=info', {}, 401, json, REFUSAL_BODY],
+    ['refused: page request', '/plugin_tevio', {}, 401, json, REFUSAL_BODY],
+    ['refused: wrong header', '/plugin_tevio?action=echo&msg=ok', { 'X-Bot-Password': 'open sesame+1' }, 401, json, REFUSAL_BODY],
+    ['refused: header holding a prefix of the password', '/plugin_tevio?action=echo&msg=ok', { 'X-Bot-Password': 'Open Sesame' }, 401, json, REFUSAL_BODY],
+    ['refused: lower-case bearer', '/plugin_tevio?action=echo&msg=ok', { Authorization: 'bearer ' + PASSWORD }, 401, json, REFUSAL_BODY],
+    ['refused: basic scheme', '/plugin_tevio?action=echo&msg=ok', { Authorization: 'Basic ' + Buffer.from('u:' + PASSWORD).toString('base64') }, 401, json, REFUSAL_BODY],
+    ['refused: bare plus in pwd', '/plugin_tevio?action=echo&msg=ok&pwd=Open+Sesame+1', {}, 401, json, REFUSAL_BODY],
+    ['X-Bot-Password header', '/plugin_tevio?action=echo&msg=ok', HEADER, 200, json, ECHO_OK],
+    ['Authorization: Bearer header', '/plugin_tevio?action=echo&msg=ok', { Authorization: 'Bearer ' + PASSWORD }, 200, json, ECHO_OK],
+    ['Authorization with spaces around the scheme', '/plugin_tevio?action=echo&msg=ok', { Authorization: '  Bearer   ' + PASSWORD }, 200, json, ECHO_OK],
+    ['pwd parameter', `/plugin_tevio?action=echo&msg=ok&${PWD_PARAMETER}`, {}, 200, json, ECHO_OK],
+    // The info record repeats the raw query string, the password included, as the host expects.
+    ['info through pwd repeats the query', `/plugin_tevio?action=info&${PWD_PARAMETER}`, {}, 200, json,
+      (body) => bodyOf(expectedInfo(JSON_HEADER + body, `action=info&${PWD_PARAMETER}`)[0], JSON_HEADER)],
+  ];
+  for (const [name, target, headers, status, type, expected] of table)
+    await t.test(name, async () => {
+      const response = await get(server.port, target, headers);
+      assert.equal(response.status, status);
+      assert.equal(response.headers['content-type'], type);
+      assert.equal(response.headers['cache-control'], 'no-store');
+      assert.equal(response.headers['x-content-type-options'], 'nosniff');
+      assert.equal(response.headers.status, undefined, 'the Status line is not relayed as a header');
+      assert.equal(response.body, typeof expected === 'function' ? expected(response.body) : expected);
+    });
+});
+
+test('lighttpd hands the Authorization header to CGI programs', { skip }, async (t) => {
+  // A CGI shell script that prints its environment, served the same way as the plugin.
+  const directory = fs.mkdtempSync(path.join(os.tmpdir(), 'tevio-cgi-'));
+  const script = path.join(directory, 'printenv.cgi');
+  fs.writeFileSync(script, '#!/bin/sh\nprintf \'Content-Type: text/plain\\r\\n\\r\\n\'\nexec env\n', { mode: 0o755 });
+  const server = await startServer(directory, script);
+  t.after(async () => {
+    await server.stop();
+    fs.rmSync(directory, { recursive: true, force: true });
+  });
+  const response = await get(server.port, '/plugin_tevio?a=1', { Authorization: 'Bearer token 1', 'X-Bot-Password': 'x y' });
+  const environment = response.body.split('\n');
+  assert.ok(environment.includes('HTTP_AUTHORIZATION=Bearer token 1'), response.body);
+  assert.ok(environment.includes('HTTP_X_BOT_PASSWORD=x y'), response.body);
+  assert.ok(environment.includes('BOT_PASSWORD=' + PASSWORD), response.body);
+  assert.ok(environment.includes('QUERY_STRING=a=1'), response.body);
+});

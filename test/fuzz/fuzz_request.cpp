@@ -1,0 +1,533 @@
+// libFuzzer entry point for plugin_tevio: runs whole requests in-process and checks each answer.
+//
+// The program's source is included as it is. Three names are redirected before it is read: its
+// `main` becomes plugin_main, its standard output becomes a stream that captures the answer in
+// memory, and `exit` (which the gate calls after a refusal) jumps back here instead of ending the
+// fuzzer. The program gets no branch of its own for this.
+//
+// One input is one request:
+//   byte 0     which parts are present: 1 first argument, 2 QUERY_STRING, 4 BOT_PASSWORD,
+//              8 HTTP_X_BOT_PASSWORD, 16 HTTP_AUTHORIZATION, 32 DV_PLUGIN_META (set, empty)
+//   the rest   the first argument, the query string, the node password, the X-Bot-Password
+//              header and the Authorization header, in this order, separated by NUL bytes;
+//              missing fields are empty, bytes after the fifth NUL are ignored.
+//
+// Every answer must be exactly one of: the meta record, the version line, the 401 answer, one of
+// the two pages, or the JSON header block and one line of compact, well-formed JSON in one of the
+// three answer shapes. Which one it is must agree with what the request asked for, and running the
+// same request twice must give the same bytes, the live pid and utc aside.
+//
+// `make fuzz` builds it with clang (libFuzzer, ASan, UBSan) against the generated page texts in
+// build/page/ and runs it from the seeds in test/fuzz/corpus/, which test/fuzz/seeds.sh writes.
+
+#include <algorithm>
+#include <csetjmp>
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+static FILE *fuzz_stdout;
+static jmp_buf fuzz_exit_point;
+static int fuzz_exit_status;
+
+[[noreturn]] static void fuzz_exit(int status)
+{
+    fuzz_exit_status = status;
+    longjmp(fuzz_exit_point, 1);
+}
+
+#define main plugin_main
+#undef stdout
+#define stdout fuzz_stdout
+#define exit(status) fuzz_exit(status)
+#include "../../src/plugin_tevio.cpp"
+#undef exit
+#undef stdout
+#undef main
+
+/* ==== Running one request ==== */
+
+static ssize_t capture_write(void *cookie, const char *data, size_t size)
+{
+    static_cast<std::string *>(cookie)->append(data, size);
+    return static_cast<ssize_t>(size);
+}
+
+struct Request {
+    std::string argument, query, node_password, password_header, authorization;
+    bool has_argument = false, has_query = false, has_node_password = false;
+    bool has_password_header = false, has_authorization = false, meta_in_environment = false;
+};
+
+static Request parse_request(const uint8_t *data, size_t size)
+{
+    Request request;
+    if (size == 0)
+        return request;
+    const uint8_t flags = data[0];
+    request.has_argument = flags & 1;
+    request.has_query = flags & 2;
+    request.has_node_password = flags & 4;
+    request.has_password_header = flags & 8;
+    request.has_authorization = flags & 16;
+    request.meta_in_environment = flags & 32;
+    std::string *fields[] = {&request.argument, &request.query, &request.node_password,
+                             &request.password_header, &request.authorization};
+    size_t field = 0;
+    for (size_t i = 1; i < size && field < std::size(fields); i++) {
+        if (data[i] == 0)
+            field++;
+        else
+            fields[field]->push_back(static_cast<char>(data[i]));
+    }
+    // An absent part holds nothing, so the checks may read every field as the program sees it.
+    const bool present[] = {request.has_argument, request.has_query, request.has_node_password,
+                            request.has_password_header, request.has_authorization};
+    for (size_t i = 0; i < std::size(fields); i++)
+        if (!present[i])
+            fields[i]->clear();
+    return request;
+}
+
+// Runs the program's main once with exactly the request's environment; returns what it wrote.
+// The environment is swapped whole rather than changed with setenv, which would keep every old
+// value alive for the rest of the fuzzing run.
+static std::string run_request(const Request &request)
+{
+    std::vector<std::string> variables;
+    if (request.has_query)
+        variables.push_back("QUERY_STRING=" + request.query);
+    if (request.has_node_password)
+        variables.push_back("BOT_PASSWORD=" + request.node_password);
+    if (request.has_password_header)
+        variables.push_back("HTTP_X_BOT_PASSWORD=" + request.password_header);
+    if (request.has_authorization)
+        variables.push_back("HTTP_AUTHORIZATION=" + request.authorization);
+    if (request.meta_in_environment)
+        variables.push_back("DV_PLUGIN_META=");
+    std::vector<char *> environment;
+    for (std::string &variable : variables)
+        environment.push_back(variable.data());
+    environment.push_back(nullptr);
+
+    std::string program_name = "plugin_tevio", argument = request.argument;
+    char *argv[] = {program_name.data(), request.has_argument ? argument.data() : nullptr, nullptr};
+    const int argc = request.has_argument ? 2 : 1;
+
+    std::string output;
+    fuzz_stdout = fopencookie(&output, "w", {nullptr, capture_write, nullptr, nullptr});
+    if (fuzz_stdout == nullptr)
+        abort();
+    char **saved_environment = environ;
+    environ = environment.data();
+    int status;
+    if (setjmp(fuzz_exit_point) == 0)
+        status = plugin_main(argc, argv);
+    else
+        status = fuzz_exit_status;
+    environ = saved_environment;
+    fclose(fuzz_stdout);
+    if (status != 0) {
+        fprintf(stderr, "exit status %d\n", status);
+        abort();
+    }
+    return output;
+}
+
+/* ==== A strict reader for the JSON answers ==== */
+// Accepts only what the program may write: compact JSON (no whitespace between tokens), strings
+// whose control bytes are escaped in the one form each has (\t \n \r, \u00xx for the rest), no
+// other escapes, and bytes from 0x7F up passed through as they are.
+
+struct Json {
+    enum Kind { object, array, string, number, boolean, null } kind = null;
+    std::string text;              // a string's decoded bytes, a number's digits, "true"/"false"
+    std::vector<std::string> keys; // an object's keys, in order, and their values
+    std::vector<Json> values;      // an object's values or an array's elements
+
+    const Json *member(std::string_view key) const
+    {
+        for (size_t i = 0; i < keys.size(); i++)
+            if (keys[i] == key)
+                return &values[i];
+        return nullptr;
+    }
+};
+
+class JsonReader {
+  public:
+    explicit JsonReader(std::string_view text) : text_(text) {}
+
+    bool read_document(Json &value) { return read_value(value, 0) && at_ == text_.size(); }
+
+  private:
+    std::string_view text_;
+    size_t at_ = 0;
+
+    bool take(char c)
+    {
+        if (at_ < text_.size() && text_[at_] == c) {
+            at_++;
+            return true;
+        }
+        return false;
+    }
+
+    bool take_word(std::string_view word)
+    {
+        if (text_.substr(at_, word.size()) != word)
+            return false;
+        at_ += word.size();
+        return true;
+    }
+
+    bool read_value(Json &value, int depth)
+    {
+        if (depth > 8 || at_ >= text_.size())
+            return false;
+        switch (text_[at_]) {
+        case '{': return read_object(value, depth);
+        case '[': return read_array(value, depth);
+        case '"': value.kind = Json::string; return read_string(value.text);
+        case 't': value.kind = Json::boolean, value.text = "true"; return take_word("true");
+        case 'f': value.kind = Json::boolean, value.text = "false"; return take_word("false");
+        case 'n': value.kind = Json::null; return take_word("null");
+        default: value.kind = Json::number; return read_number(value.text);
+        }
+    }
+
+    bool read_object(Json &value, int depth)
+    {
+        value.kind = Json::object;
+        take('{');
+        if (take('}'))
+            return true;
+        do {
+            std::string key;
+            Json member;
+            if (!read_string(key) || !take(':') || !read_value(member, depth + 1))
+                return false;
+            if (value.member(key) != nullptr)
+                return false;
+            value.keys.push_back(std::move(key));
+            value.values.push_back(std::move(member));
+        } while (take(','));
+        return take('}');
+    }
+
+    bool read_array(Json &value, int depth)
+    {
+        value.kind = Json::array;
+        take('[');
+        if (take(']'))
+            return true;
+        do {
+            Json element;
+            if (!read_value(element, depth + 1))
+                return false;
+            value.values.push_back(std::move(element));
+        } while (take(','));
+        return take(']');
+    }
+
+    // Integers only: the answers hold no fractions or exponents.
+    bool read_number(std::string &digits)
+    {
+        const size_t start = at_;
+        take('-');
+        if (take('0')) {
+            // a leading zero stands alone
+        } else if (at_ < text_.size() && text_[at_] >= '1' && text_[at_] <= '9') {
+            while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9')
+                at_++;
+        } else {
+            return false;
+        }
+        digits = std::string(text_.substr(start, at_ - start));
+        return true;
+    }
+
+    static int hex_value(char c)
+    {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return -1; // the writer uses lower-case digits only
+    }
+
+    bool read_string(std::string &bytes)
+    {
+        if (!take('"'))
+            return false;
+        for (;;) {
+            if (at_ >= text_.size())
+                return false;
+            const unsigned char c = static_cast<unsigned char>(text_[at_++]);
+            if (c == '"')
+                return true;
+            if (c < 0x20)
+                return false; // a raw control byte
+            if (c != '\\') {
+                bytes.push_back(static_cast<char>(c));
+                continue;
+            }
+            if (at_ >= text_.size())
+                return false;
+            switch (text_[at_++]) {
+            case '"': bytes.push_back('"'); break;
+            case '\\': bytes.push_back('\\'); break;
+            case 't': bytes.push_back('\t'); break;
+            case 'n': bytes.push_back('\n'); break;
+            case 'r': bytes.push_back('\r'); break;
+            case 'u': {
+                if (text_.substr(at_, 2) != "00" || at_ + 4 > text_.size())
+                    return false;
+                const int high = hex_value(text_[at_ + 2]), low = hex_value(text_[at_ + 3]);
+                at_ += 4;
+                if (high < 0 || low < 0)
+                    return false;
+                const int byte = high << 4 | low;
+                // Only the control bytes without a short form are written this way; NUL never is.
+                if (byte == 0 || byte >= 0x20 || byte == '\t' || byte == '\n' || byte == '\r')
+                    return false;
+                bytes.push_back(static_cast<char>(byte));
+                break;
+            }
+            default: return false; // \/, \b, \f and anything else are never written
+            }
+        }
+    }
+};
+
+/* ==== What every answer must satisfy ==== */
+
+[[noreturn]] static void fail(const char *what, std::string_view output)
+{
+    fprintf(stderr, "\nfuzz_request: %s\nanswer (%zu bytes): ", what, output.size());
+    fwrite(output.data(), 1, output.size() < 600 ? output.size() : 600, stderr);
+    fputc('\n', stderr);
+    abort();
+}
+
+static void require(bool condition, const char *what, std::string_view output)
+{
+    if (!condition)
+        fail(what, output);
+}
+
+// The two pages, taken from real runs at start-up: every page answer must be one of them.
+static std::string full_page, embedded_page;
+
+static bool is_decimal(const Json *value)
+{
+    return value != nullptr && value->kind == Json::number && value->text[0] != '-';
+}
+
+static bool keys_are(const Json &object, std::initializer_list<std::string_view> keys)
+{
+    return std::equal(object.keys.begin(), object.keys.end(), keys.begin(), keys.end());
+}
+
+static bool is_string(const Json *value) { return value != nullptr && value->kind == Json::string; }
+
+static bool is_utc(const std::string &text)
+{
+    constexpr std::string_view form = "dddd-dd-ddTdd:dd:ddZ";
+    if (text.size() != form.size())
+        return false;
+    for (size_t i = 0; i < form.size(); i++)
+        if (form[i] == 'd' ? text[i] < '0' || text[i] > '9' : text[i] != form[i])
+            return false;
+    return true;
+}
+
+// The action of a query that opens with an action needing no decoding, cut as its buffer cuts it.
+static std::optional<std::string> plain_action(const Request &request)
+{
+    constexpr std::string_view prefix = "action=";
+    if (!request.query.starts_with(prefix))
+        return std::nullopt;
+    const std::string value = request.query.substr(prefix.size(), 63);
+    const std::string raw = value.substr(0, value.find('&'));
+    if (raw.find_first_of("%+") != std::string::npos)
+        return std::nullopt;
+    return raw;
+}
+
+// Checks one JSON answer body (one line, its line feed removed) against the request. Returns the
+// offset and length of the utc value in the body when the answer is an info record, so that the
+// live value can be masked before two runs are compared.
+static std::pair<size_t, size_t> check_json_answer(std::string_view body, const Request &request,
+                                                   std::string_view output)
+{
+    Json answer;
+    require(JsonReader(body).read_document(answer), "the JSON answer is not strict JSON", output);
+    require(answer.kind == Json::object && !answer.keys.empty() && answer.keys[0] == "ok" &&
+                answer.values[0].kind == Json::boolean,
+            "the JSON answer does not open with ok", output);
+
+    if (keys_are(answer, {"ok", "plugin", "slug", "version", "node", "query_string", "hints"})) {
+        require(answer.values[0].text == "true", "info record with ok false", output);
+        const std::optional<std::string> plain = plain_action(request);
+        require(!plain || plain->empty() || *plain == "info", "info record for another action",
+                output);
+        require(answer.member("version")->text == PLUGIN_VERSION, "info record version", output);
+        const Json *node = answer.member("node");
+        require(node->kind == Json::object &&
+                    keys_are(*node, {"hostname", "os", "arch", "libc", "pid", "utc"}),
+                "info record node keys", output);
+        require(is_decimal(node->member("pid")), "pid is not a decimal number", output);
+        require(is_string(node->member("utc")) && is_utc(node->member("utc")->text),
+                "utc is not a time", output);
+        // The record repeats the raw query string byte for byte.
+        require(is_string(answer.member("query_string")) &&
+                    answer.member("query_string")->text == request.query,
+                "query_string differs from the raw query", output);
+        const size_t utc_at = body.find("\"utc\":\"");
+        require(utc_at != std::string_view::npos, "utc not found", output);
+        return {utc_at + 7, 20};
+    }
+    if (keys_are(answer, {"ok", "action", "msg", "len"})) {
+        require(answer.values[0].text == "true", "echo with ok false", output);
+        require(answer.member("action")->text == "echo", "echo answer names another action",
+                output);
+        const std::optional<std::string> plain = plain_action(request);
+        require(!plain || *plain == "echo", "echo answer for another action", output);
+        const Json *msg = answer.member("msg"), *len = answer.member("len");
+        require(is_string(msg) && is_decimal(len), "echo member types", output);
+        require(len->text == std::to_string(msg->text.size()),
+                "len differs from the byte length of msg", output);
+        require(msg->text.size() <= 511, "msg longer than its buffer", output);
+        require(request.query.find("msg=") != std::string::npos || msg->text.empty(),
+                "msg without a msg parameter", output);
+        // A plain value (nothing to decode, no other parameter) comes back as it is, cut to 511.
+        constexpr std::string_view echo_prefix = "action=echo&msg=";
+        if (request.query.starts_with(echo_prefix) &&
+            request.query.find_first_of("%+&", echo_prefix.size()) == std::string::npos)
+            require(msg->text == request.query.substr(echo_prefix.size(), 511),
+                    "a plain msg did not come back as sent", output);
+        return {0, 0};
+    }
+    if (keys_are(answer, {"ok", "error", "action", "supported"})) {
+        require(answer.values[0].text == "false", "unknown action with ok true", output);
+        require(answer.member("error")->text == "unknown action", "error text", output);
+        const Json *action = answer.member("action");
+        require(is_string(action) && action->text.size() <= 63, "action longer than its buffer",
+                output);
+        require(!action->text.empty() && action->text != "info" && action->text != "echo",
+                "a supported action answered as unknown", output);
+        const std::optional<std::string> plain = plain_action(request);
+        require(!plain || action->text == *plain, "a plain action did not come back as sent",
+                output);
+        const Json *supported = answer.member("supported");
+        require(supported->kind == Json::array && supported->values.size() == 2 &&
+                    supported->values[0].text == "info" && supported->values[1].text == "echo",
+                "supported list", output);
+        return {0, 0};
+    }
+    fail("a JSON answer of no known shape", output);
+}
+
+// Checks one answer; returns it with the live utc masked.
+static std::string check_answer(const std::string &output, const Request &request)
+{
+    const bool meta =
+        request.meta_in_environment || (request.has_argument && request.argument == "--meta");
+    const bool version = !meta && request.has_argument &&
+                         (request.argument == "--version" || request.argument == "-v");
+    if (meta || version) {
+        require(output == (meta ? meta_record : version_line),
+                meta ? "not the meta record" : "not the version line", output);
+        return output;
+    }
+
+    // Which requests the gate must refuse or admit, as far as that follows plainly from them: a
+    // bearer token runs to the end of the header, and a pwd parameter needs the text "pwd=".
+    const std::string &password = request.node_password;
+    const bool locked = request.has_node_password && !password.empty();
+    const bool header_matches = request.has_password_header && request.password_header == password;
+    const bool bearer_matches = request.has_authorization && locked && password[0] != ' ' &&
+                                request.authorization == "Bearer " + password;
+    const bool pwd_matches = locked && request.has_query && password.size() <= 255 &&
+                             password.find_first_of("%+&") == std::string::npos &&
+                             request.query == "pwd=" + password;
+    const bool bearer_may_match =
+        request.has_authorization && request.authorization.size() >= password.size() &&
+        request.authorization.compare(request.authorization.size() - password.size(),
+                                      std::string::npos, password) == 0;
+    const bool pwd_may_match = request.has_query && request.query.find("pwd=") != std::string::npos;
+    if (output == refusal) {
+        require(locked, "refused without a node password", output);
+        require(!header_matches && !bearer_matches && !pwd_matches, "refused a right password",
+                output);
+        return output;
+    }
+    require(!locked || header_matches || bearer_may_match || pwd_may_match,
+            "admitted a request without the password", output);
+
+    const bool json = request.has_query && (request.query.find("action=") != std::string::npos ||
+                                            request.query.find("format=json") != std::string::npos);
+    if (!json) {
+        require(output == full_page || output == embedded_page, "not one of the two pages", output);
+        // Without an embed parameter the back bar shows; a plain one hides it for "1" and "true".
+        constexpr std::string_view embed_prefix = "embed=";
+        if (request.query.find(embed_prefix) == std::string::npos)
+            require(output == full_page, "embedded page without embed", output);
+        else if (request.query.starts_with(embed_prefix) &&
+                 request.query.find_first_of("%+&") == std::string::npos) {
+            const std::string value = request.query.substr(embed_prefix.size(), 15);
+            require((output == embedded_page) == (value == "1" || value == "true"),
+                    "a plain embed value chose the wrong page", output);
+        }
+        return output;
+    }
+    require(output.compare(0, json_header.size(), json_header) == 0, "no JSON header block",
+            output);
+    std::string_view body(output);
+    body.remove_prefix(json_header.size());
+    require(!body.empty() && body.back() == '\n' && body.find('\n') == body.size() - 1,
+            "the JSON answer is not exactly one line", output);
+    body.remove_suffix(1);
+    const auto [utc_at, utc_length] = check_json_answer(body, request, output);
+    std::string masked = output;
+    if (utc_length != 0)
+        masked.replace(json_header.size() + utc_at, utc_length, utc_length, '#');
+    return masked;
+}
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    Request page;
+    page.has_query = true;
+    full_page = run_request(page);
+    page.query = "embed=1";
+    embedded_page = run_request(page);
+    if (full_page.size() != embedded_page.size() + 54 ||
+        full_page.compare(0, html_header.size(), html_header) != 0) {
+        fprintf(stderr, "fuzz_request: the pages taken at start-up are not what they should be\n");
+        abort();
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const Request request = parse_request(data, size);
+    const std::string first = run_request(request);
+    const std::string masked = check_answer(first, request);
+    const std::string second = run_request(request);
+    if (check_answer(second, request) != masked)
+        fail("the same request gave different answers", second);
+    return 0;
+}
