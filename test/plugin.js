@@ -32,8 +32,14 @@ const hostName = process.env.PLUGIN_HOSTNAME ?? os.hostname();
 function run({ args = [], query, env = {} } = {}) {
   const fullEnv = { ...launcherEnv, ...env };
   if (query !== undefined) fullEnv.QUERY_STRING = query;
-  const result = spawnSync(command, [...launcherArgs, ...args], { env: fullEnv, timeout: 20000 });
-  if (result.error) throw result.error;
+  let result;
+  // Wine now and then fails to start a program at all and leaves no output, which the plugin
+  // itself never does; under a launcher such a start is tried again, twice at most.
+  for (let attempt = 0; attempt < (underLauncher ? 3 : 1); attempt++) {
+    result = spawnSync(command, [...launcherArgs, ...args], { env: fullEnv, timeout: 20000 });
+    if (result.error) throw result.error;
+    if (result.stdout.length > 0) break;
+  }
   return {
     status: result.status,
     stdout: result.stdout,
