@@ -95,7 +95,7 @@ test:
 	PLUGIN_CMD=./$(PROGRAM)-musl PLUGIN_PLATFORM='linux x86_64 musl' node --test test/*.test.js
 	PLUGIN_CMD=./$(PROGRAM)-debug node --test test/*.test.js
 	tools/with-wine node --test test/*.test.js
-	node --test test/browser/
+	node --test test/browser/*.test.js
 	$(MAKE) fuzz FUZZ_SECONDS=20
 
 # The page as the host shows it, from a local stand-in host: make serve [PORT=] [PASSWORD=]

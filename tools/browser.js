@@ -72,4 +72,26 @@ function settled(page) {
   });
 }
 
-module.exports = { launchChromium, startHost, openPage, settled, PLUGIN_DIR, CHROMIUM_ARGS };
+// For a test file: starts Chromium and the host (with `hostOptions`) before its tests and stops
+// them after. The session holds them as `browser` and `host`, and its withPage(address, options,
+// check) opens the page as openPage does, awaits check({ context, page, requests }) and closes
+// the context.
+function browserSession({ before, after }, hostOptions = {}) {
+  const session = {
+    async withPage(address, options, check) {
+      const opened = await openPage(session.browser, session.host.url, address, options);
+      try {
+        await check(opened);
+      } finally {
+        await opened.context.close();
+      }
+    },
+  };
+  before(async () => {
+    [session.browser, session.host] = await Promise.all([launchChromium(), startHost(hostOptions)]);
+  });
+  after(() => Promise.all([session.browser?.close(), session.host?.close()]));
+  return session;
+}
+
+module.exports = { launchChromium, startHost, openPage, settled, browserSession, PLUGIN_DIR, CHROMIUM_ARGS };

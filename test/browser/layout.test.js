@@ -3,25 +3,10 @@
 
 const { describe, test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { launchChromium, startHost, openPage, settled } = require('../../tools/browser.js');
+const { browserSession, settled } = require('../../tools/browser.js');
 
-let browser;
-let host;
-before(async () => {
-  [browser, host] = await Promise.all([launchChromium(), startHost()]);
-});
-after(async () => {
-  await Promise.all([browser && browser.close(), host && host.close()]);
-});
-
-async function withPage(address, options, check) {
-  const opened = await openPage(browser, host.url, address, options);
-  try {
-    await check(opened.page);
-  } finally {
-    await opened.context.close();
-  }
-}
+const session = browserSession({ before, after });
+const { withPage } = session;
 
 // Computed colours of the themed surfaces, with the root's data-theme set to `theme` (null: none).
 const colours = (page, theme) => page.evaluate((value) => {
@@ -50,22 +35,22 @@ const LIGHT = {
 
 describe('theme colours', () => {
   test('as written, with scripts off, the page is dark and carries no data-theme', async () => {
-    const context = await browser.newContext({ javaScriptEnabled: false, colorScheme: 'light' });
+    const context = await session.browser.newContext({ javaScriptEnabled: false, colorScheme: 'light' });
     try {
       const page = await context.newPage();
-      await page.goto(new URL('/plugin_tevio', host.url).href);
+      await page.goto(new URL('/plugin_tevio', session.host.url).href);
       assert.equal(await page.evaluate(() => document.documentElement.hasAttribute('data-theme')), false);
       assert.equal(await page.locator('#badge').textContent(), 'connecting');
     } finally {
       await context.close();
     }
     // the same computed colours, checked on a live page with the attribute removed again
-    await withPage('/plugin_tevio', {}, async (page) => assert.deepEqual(await colours(page, null), DARK));
+    await withPage('/plugin_tevio', {}, async ({ page }) => assert.deepEqual(await colours(page, null), DARK));
   });
 
   for (const [theme, expected] of [['dark', DARK], ['bogus', DARK], ['LIGHT', DARK], ['light', LIGHT]]) {
     test(`data-theme=${theme}`, () =>
-      withPage('/plugin_tevio', {}, async (page) => assert.deepEqual(await colours(page, theme), expected)));
+      withPage('/plugin_tevio', {}, async ({ page }) => assert.deepEqual(await colours(page, theme), expected)));
   }
 });
 
@@ -92,7 +77,7 @@ describe('layout by viewport width', () => {
   ];
   for (const [width, wrap, grid, rows, bodyPadding, cardPadding] of cases) {
     test(`${width}px wide`, () =>
-      withPage('/plugin_tevio', { viewport: { width, height: 800 } }, async (page) => {
+      withPage('/plugin_tevio', { viewport: { width, height: 800 } }, async ({ page }) => {
         assert.deepEqual(await measure(page), { wrap, grid, rows, bodyPadding, cardPadding });
       }));
   }
@@ -101,7 +86,7 @@ describe('layout by viewport width', () => {
     withPage('/plugin_tevio', {
       before: (page) => page.route((url) => url.searchParams.get('action') === 'info', (route) =>
         route.fulfill({ contentType: 'application/json', body: JSON.stringify({ node: { hostname: 'x'.repeat(300) }, filler: Array(60).fill('y'.repeat(200)) }) })),
-    }, async (page) => {
+    }, async ({ page }) => {
       await settled(page);
       const box = await page.evaluate(() => {
         const tile = document.getElementById('v-host').parentElement;

@@ -5,30 +5,15 @@
 const { describe, test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const os = require('node:os');
-const { launchChromium, startHost, openPage, settled } = require('../../tools/browser.js');
+const { browserSession, settled } = require('../../tools/browser.js');
 
 const DASH = '\u2014';
 const TILES = ['v-host', 'v-os', 'v-libc', 'v-pid', 'v-utc'];
 const DARK_BG = 'rgb(13, 13, 16)';
 const LIGHT_BG = 'rgb(244, 244, 247)';
 
-let browser;
-let host;
-before(async () => {
-  [browser, host] = await Promise.all([launchChromium(), startHost()]);
-});
-after(async () => {
-  await Promise.all([browser && browser.close(), host && host.close()]);
-});
-
-async function withPage(address, options, check) {
-  const opened = await openPage(browser, host.url, address, options);
-  try {
-    await check(opened);
-  } finally {
-    await opened.context.close();
-  }
-}
+const session = browserSession({ before, after });
+const { withPage } = session;
 
 const text = (page, id) => page.locator(`#${id}`).textContent();
 const tiles = (page) => Promise.all(TILES.map((id) => text(page, id)));

@@ -5,20 +5,14 @@
 const { describe, test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const os = require('node:os');
-const { launchChromium, startHost, openPage, settled } = require('../../tools/browser.js');
+const { browserSession, openPage, settled } = require('../../tools/browser.js');
 
 const PASSWORD = 's3cret +&';
 const REFUSAL = JSON.stringify({ ok: false, error: 'invalid node password' }, null, 2);
 const DASH = '\u2014';
 
-let browser;
-let host;
-before(async () => {
-  [browser, host] = await Promise.all([launchChromium(), startHost({ password: PASSWORD })]);
-});
-after(async () => {
-  await Promise.all([browser && browser.close(), host && host.close()]);
-});
+const session = browserSession({ before, after }, { password: PASSWORD });
+const { withPage } = session;
 
 const text = (page, id) => page.locator(`#${id}`).textContent();
 
@@ -39,7 +33,7 @@ describe('page behind a node password', () => {
   ];
   for (const [address, storage, admitted] of cases) {
     test(`${address} with ${JSON.stringify(storage)}: ${admitted ? 'admitted' : 'refused'}`, async () => {
-      const { context, page } = await openPage(browser, host.url, address, { storage, headers: documentHeaders });
+      const { context, page } = await openPage(session.browser, session.host.url, address, { storage, headers: documentHeaders });
       try {
         await settled(page);
         assert.equal(await text(page, 'badge'), 'live', 'a JSON refusal still counts as an answer');
@@ -60,10 +54,10 @@ describe('page behind a node password', () => {
   }
 
   test('the page itself is refused without the password', async () => {
-    const context = await browser.newContext();
+    const context = await session.browser.newContext();
     try {
       const page = await context.newPage();
-      const response = await page.goto(new URL('/plugin_tevio', host.url).href);
+      const response = await page.goto(new URL('/plugin_tevio', session.host.url).href);
       assert.equal(response.status(), 401);
       assert.equal(await response.text(), `${JSON.stringify({ ok: false, error: 'invalid node password' })}\n`);
     } finally {
@@ -72,7 +66,7 @@ describe('page behind a node password', () => {
   });
 
   test('a password stored on the front page opens the embedded page', async () => {
-    const { context, page } = await openPage(browser, host.url, '/');
+    const { context, page } = await openPage(session.browser, session.host.url, '/');
     try {
       const frame = () => page.frameLocator('#plugin-tevio iframe');
       await frame().locator('body').filter({ hasText: 'invalid node password' }).waitFor();
