@@ -12,12 +12,11 @@ const http = require('node:http');
 const net = require('node:net');
 const os = require('node:os');
 const path = require('node:path');
-const { run, expectedInfo, echoAnswer, unknownAnswer, REFUSAL, JSON_HEADER, HTML_HEADER } = require('./plugin');
+const { run, commandLine, underLauncher, expectedInfo, echoAnswer, unknownAnswer, REFUSAL, JSON_HEADER, HTML_HEADER } = require('./plugin');
 
-const commandLine = (process.env.PLUGIN_CMD || './plugin_tevio').split(/\s+/);
 const LIGHTTPD = ['/usr/sbin/lighttpd', '/usr/local/sbin/lighttpd'].find((file) => fs.existsSync(file));
 const skip =
-  (commandLine.length > 1 && 'lighttpd runs the executable itself, so not under a launcher') ||
+  (underLauncher && 'lighttpd runs the executable itself, so not under a launcher') ||
   (!LIGHTTPD && 'needs lighttpd (Debian package lighttpd)');
 
 const PASSWORD = 'Open Sesame+1';

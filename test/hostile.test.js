@@ -14,6 +14,8 @@ const os = require('node:os');
 const path = require('node:path');
 const {
   run,
+  commandLine,
+  underLauncher,
   rawBytesPass,
   expectedInfo,
   echoAnswer,
@@ -22,8 +24,7 @@ const {
   HTML_HEADER,
 } = require('./plugin');
 
-const commandLine = (process.env.PLUGIN_CMD || './plugin_tevio').split(/\s+/);
-const native = commandLine.length === 1;
+const native = !underLauncher;
 
 /* ==== Raw bytes in the environment ==== */
 

@@ -8,7 +8,8 @@
 const { spawnSync } = require('node:child_process');
 const os = require('node:os');
 
-const [command, ...launcherArgs] = (process.env.PLUGIN_CMD || './plugin_tevio').split(/\s+/);
+const commandLine = (process.env.PLUGIN_CMD || './plugin_tevio').split(/\s+/);
+const [command, ...launcherArgs] = commandLine;
 const underLauncher = launcherArgs.length > 0;
 
 // A launcher such as Wine needs its own variables; a bare executable gets only the case's.
@@ -104,6 +105,8 @@ module.exports = {
   run,
   bytes,
   command,
+  commandLine,
+  underLauncher,
   rawBytesPass,
   osName,
   archName,

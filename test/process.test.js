@@ -5,10 +5,9 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const { spawnSync } = require('node:child_process');
-const { command, run, expectedInfo } = require('./plugin');
+const { command, underLauncher, run, expectedInfo } = require('./plugin');
 
-const commandLine = (process.env.PLUGIN_CMD || './plugin_tevio').split(/\s+/);
-const native = commandLine.length === 1;
+const native = !underLauncher;
 // A sanitizer build (make debug) has an allocator of its own and reads /proc at start and exit:
 // valgrind cannot run it, and what its runtime opens is not the program's doing.
 const sanitized = native && fs.readFileSync(command).includes('__asan_init');
