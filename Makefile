@@ -14,6 +14,7 @@ PASSWORD    ?=
 
 PROGRAM = plugin_tevio
 SOURCE  = src/$(PROGRAM).cpp
+FORMATTED = $(SOURCE) test/fuzz/fuzz_request.cpp tools/sanitizer_options.cpp
 PAGE    = $(wildcard src/page/*)
 GEN     = build/page
 INPUTS  = $(SOURCE) $(PAGE:src/page/%=$(GEN)/%.inc) Makefile
@@ -86,17 +87,27 @@ uninstall:
 
 # Installs what the checks need when it is missing, then builds and runs them all: the black-box
 # suite once per build (the sanitizer twin too, the Windows one under Wine), the page in a real
-# browser, and a short fuzzing run.
+# browser, and a short fuzzing run. The suite is the contract every plugin made from this one
+# keeps (test/contract/), the golden answers (test/golden/) and the checks of the whole repository.
+SUITE = test/*.test.js test/contract/*.test.js
 test:
 	tools/install-deps
 	$(MAKE) all musl win64 debug
-	clang-format --dry-run --Werror $(SOURCE)
-	node --test test/*.test.js
-	PLUGIN_CMD=./$(PROGRAM)-musl PLUGIN_PLATFORM='linux x86_64 musl' node --test test/*.test.js
-	PLUGIN_CMD=./$(PROGRAM)-debug node --test test/*.test.js
-	tools/with-wine node --test test/*.test.js
+	clang-format --dry-run --Werror $(FORMATTED)
+	node --test $(SUITE)
+	PLUGIN_CMD=./$(PROGRAM)-musl PLUGIN_PLATFORM='linux x86_64 musl' node --test $(SUITE)
+	PLUGIN_CMD=./$(PROGRAM)-debug node --test $(SUITE)
+	tools/with-wine node --test $(SUITE)
 	node --test test/browser/*.test.js
 	$(MAKE) fuzz FUZZ_SECONDS=20
+
+# Formats the C++ sources the way `make test` checks them.
+format:
+	clang-format -i $(FORMATTED)
+
+# Rewrites the golden answers in test/golden/ from this build and shows what changed.
+golden: $(PROGRAM)
+	node tools/golden
 
 # The page as the host shows it, from a local stand-in host: make serve [PORT=] [PASSWORD=]
 serve: $(PROGRAM)
@@ -117,4 +128,4 @@ fork:
 clean:
 	rm -rf build $(PROGRAM) $(PROGRAM)-musl $(PROGRAM).exe $(PROGRAM)-debug
 
-.PHONY: all musl win64 debug fuzz install uninstall test serve screenshots bench fork clean
+.PHONY: all musl win64 debug fuzz install uninstall test format golden serve screenshots bench fork clean

@@ -1,16 +1,38 @@
 'use strict';
 // Runs the plugin the way the host does, one process per request with the request in the
-// environment, and holds the texts the answers must match byte for byte.
+// environment, and holds what every plugin made from this one owes the host: the header blocks,
+// the 401 answer, and JSON answers of one strict line. What the plugin says of itself (its name,
+// version and actions) is asked of the plugin, never copied here.
 //
 // PLUGIN_CMD names the command (default ./plugin_tevio); it may start with a launcher, as in
 // "wine plugin_tevio.exe". PLUGIN_PLATFORM names what the build reports as "os arch libc"
 // (default: this machine with glibc); PLUGIN_HOSTNAME the host name it should report.
+const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
 const os = require('node:os');
+const path = require('node:path');
 
 const commandLine = (process.env.PLUGIN_CMD || './plugin_tevio').split(/\s+/);
 const [command, ...launcherArgs] = commandLine;
 const underLauncher = launcherArgs.length > 0;
+
+// Without a build every case would fail on its own; say what to do instead, once for the whole
+// run: test files run side by side as children of one runner, and the first to get here says it.
+const missing = commandLine.filter((word) => /^\.{0,2}\//.test(word) && !fs.existsSync(word));
+if (missing.length > 0) {
+  const marker = path.join(os.tmpdir(), `plugin-tests-unbuilt-${process.ppid}`);
+  let first = true;
+  try {
+    fs.writeFileSync(marker, '', { flag: 'wx' });
+  } catch {
+    // Left by an earlier run from the same shell, or written a moment ago by this run.
+    first = fs.statSync(marker).mtimeMs < Date.now() - 30000;
+    if (first) fs.writeFileSync(marker, '');
+  }
+  if (first) process.stderr.write(`${missing.join(' ')} is not built: run make first\n`);
+  process.exit(1);
+}
 
 // A launcher such as Wine needs its own variables; a bare executable gets only the case's.
 const launcherEnv = {};
@@ -52,20 +74,16 @@ function run({ args = [], query, env = {} } = {}) {
 // The UTF-8 bytes of a text, as a latin1 string to compare with `out`.
 const bytes = (text) => Buffer.from(text, 'utf8').toString('latin1');
 
+/* ==== What the host relies on ==== */
+
 const HEADER_TAIL = 'Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n';
 const JSON_HEADER = 'Content-Type: application/json; charset=utf-8\r\n' + HEADER_TAIL;
 const HTML_HEADER = 'Content-Type: text/html; charset=utf-8\r\n' + HEADER_TAIL;
 const REFUSAL =
   'Status: 401 Unauthorized\r\n' + JSON_HEADER + '{"ok":false,"error":"invalid node password"}\n';
-const META = '{"name":"tevio","desc":"Starter demo"}\n';
-const VERSION = '1.1.0';
-const HINTS =
-  ',"hints":{"next_step":"Edit src/plugin_tevio, then run `make` (or `make musl win64`)",' +
-  '"install":"cp plugin_tevio ~/.dorvanel/plugins/ ",' +
-  '"docs":"See README.md for the 3-mode contract and the fork workflow",' +
-  '"verify":"plugin_tevio --meta && QUERY_STRING=\'action=info\' plugin_tevio"}';
 
-// An independent JSON string writer for expectations: escapes exactly ", \, and bytes below 0x20.
+// An independent JSON string writer: escapes exactly ", \, and bytes below 0x20, in the one form
+// each has (\t \n \r, \u00xx for the rest); every other byte passes as it is.
 function jsonString(latin1) {
   const short = { '"': '\\"', '\\': '\\\\', '\t': '\\t', '\n': '\\n', '\r': '\\r' };
   let written = '"';
@@ -77,29 +95,82 @@ function jsonString(latin1) {
   return written + '"';
 }
 
-// The whole info-record answer for a query, with the live values (pid, utc) taken from `out`
-// after checking their form. Returns [expected, pid, utc].
-function expectedInfo(out, query) {
-  const live = /"pid":(\d+),"utc":"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)"/.exec(out);
-  if (!live) return [`an info record with a pid and a utc time, not ${JSON.stringify(out)}`];
-  const [, pid, utc] = live;
-  const host = hostName === '*' ? /"hostname":("(?:[^"\\]|\\.)*")/.exec(out)?.[1] : jsonString(bytes(hostName));
-  const expected =
-    JSON_HEADER +
-    `{"ok":true,"plugin":"plugin_tevio","slug":"tevio","version":"${VERSION}","node":{` +
-    `"hostname":${host},"os":"${osName}","arch":"${archName}","libc":"${libcName}",` +
-    `"pid":${pid},"utc":"${utc}"},"query_string":${jsonString(query ?? '')}` +
-    HINTS +
-    '}\n';
-  return [expected, Number(pid), utc];
+// A parsed value written back compactly with the writer above; integers only, as the plugin writes.
+function compactJson(value) {
+  if (typeof value === 'string') return jsonString(value);
+  if (Array.isArray(value)) return `[${value.map(compactJson).join(',')}]`;
+  if (value !== null && typeof value === 'object')
+    return `{${Object.entries(value).map(([key, member]) => jsonString(key) + ':' + compactJson(member)).join(',')}}`;
+  return String(value);
 }
 
-const echoAnswer = (msg) =>
-  JSON_HEADER + `{"ok":true,"action":"echo","msg":${jsonString(msg)},"len":${msg.length}}\n`;
+// Checks a JSON answer and returns its parsed value: the JSON header block, then one line of
+// compact JSON whose strings are written in the writer's forms, opening with a boolean `ok`.
+function jsonAnswer(out) {
+  assert.ok(out.startsWith(JSON_HEADER), `not a JSON answer: ${JSON.stringify(out.slice(0, 120))}`);
+  const line = out.slice(JSON_HEADER.length);
+  assert.equal(line.indexOf('\n'), line.length - 1, 'the answer is one line ended by a line feed');
+  const value = JSON.parse(line.slice(0, -1));
+  assert.equal(compactJson(value), line.slice(0, -1), 'compact JSON in the writer\'s forms');
+  assert.equal(Object.keys(value)[0], 'ok');
+  assert.equal(typeof value.ok, 'boolean');
+  return value;
+}
 
-const unknownAnswer = (action) =>
-  JSON_HEADER +
-  `{"ok":false,"error":"unknown action","action":${jsonString(action)},"supported":["info","echo"]}\n`;
+/* ==== What the plugin says of itself ==== */
+
+// An action no plugin made from this one is expected to have.
+const UNKNOWN_ACTION = 'no-such-action';
+
+// Asked once per test file: the meta record and version line as written, the slug and executable
+// name from the info record, and the actions from the answer to an unknown one.
+let asked = null;
+function identity() {
+  if (asked) return asked;
+  const info = jsonAnswer(run({ query: 'action=info' }).out);
+  const unknown = jsonAnswer(run({ query: 'action=' + UNKNOWN_ACTION }).out);
+  asked = {
+    meta: run({ args: ['--meta'] }).out,
+    versionLine: run({ args: ['--version'] }).out,
+    version: info.version,
+    slug: info.slug,
+    plugin: info.plugin,
+    supported: unknown.supported,
+  };
+  return asked;
+}
+
+/* ==== The answers every plugin made from this one gives ==== */
+
+// An echo answer repeating `msg` (latin1: one character a byte) with its byte length.
+function assertEcho(out, msg) {
+  const answer = jsonAnswer(out);
+  assert.deepEqual([answer.ok, answer.msg, answer.len], [true, msg, msg.length]);
+}
+
+// The answer to an action the plugin does not know: `ok` false, the action as decoded and cut,
+// and the list of the actions it does know.
+function assertUnknown(out, action) {
+  const answer = jsonAnswer(out);
+  assert.equal(answer.ok, false);
+  assert.equal(answer.action, action);
+  assert.deepEqual(answer.supported, identity().supported);
+}
+
+// The info record for `query`: the plugin's identity, this node's facts, and the raw query string.
+// Returns the parsed record.
+function assertInfo(out, query) {
+  const record = jsonAnswer(out);
+  const { version, slug, plugin } = identity();
+  assert.deepEqual([record.ok, record.plugin, record.slug, record.version], [true, plugin, slug, version]);
+  const { hostname, os: system, arch, libc, pid, utc } = record.node;
+  assert.deepEqual([system, arch, libc], [osName, archName, libcName]);
+  if (hostName !== '*') assert.equal(hostname, bytes(hostName));
+  assert.ok(Number.isInteger(pid) && pid > 0, `pid ${pid}`);
+  assert.match(utc, /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$/);
+  assert.equal(record.query_string, query ?? '');
+  return record;
+}
 
 module.exports = {
   run,
@@ -108,16 +179,14 @@ module.exports = {
   commandLine,
   underLauncher,
   rawBytesPass,
-  osName,
-  archName,
-  libcName,
   JSON_HEADER,
   HTML_HEADER,
   REFUSAL,
-  META,
-  VERSION,
+  UNKNOWN_ACTION,
   jsonString,
-  expectedInfo,
-  echoAnswer,
-  unknownAnswer,
+  jsonAnswer,
+  identity,
+  assertEcho,
+  assertUnknown,
+  assertInfo,
 };

@@ -13,14 +13,15 @@
 //              missing fields are empty, bytes after the fifth NUL are ignored.
 //
 // Every answer must be exactly one of: the meta record, the version line, the 401 answer, one of
-// the two pages, or the JSON header block and one line of compact, well-formed JSON in one of the
-// three answer shapes. Which one it is must agree with what the request asked for, and running the
-// same request twice must give the same bytes, the live pid and utc aside.
+// the two pages, or the JSON header block and one line of compact, well-formed JSON opening with a
+// boolean `ok`. Which one it is must agree with what the request asked for, the gate must never
+// refuse the right password nor admit a request that plainly lacks it, and running the same
+// request twice must give the same bytes, times aside. It knows no action and no answer's shape:
+// those are the plugin's to change, and the suite's golden answers pin them.
 //
 // `make fuzz` builds it with clang (libFuzzer, ASan, UBSan) against the generated page texts in
 // build/page/ and runs it from the seeds in test/fuzz/corpus/, which test/fuzz/seeds.sh writes.
 
-#include <algorithm>
 #include <csetjmp>
 #include <csignal>
 #include <cstddef>
@@ -29,7 +30,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -329,117 +329,31 @@ static void require(bool condition, const char *what, std::string_view output)
 // The two pages, taken from real runs at start-up: every page answer must be one of them.
 static std::string full_page, embedded_page;
 
-static bool is_decimal(const Json *value)
+// Whether `text` at `at` is a quoted time of the form "YYYY-MM-DDTHH:MM:SSZ".
+static bool is_quoted_utc(std::string_view text, size_t at)
 {
-    return value != nullptr && value->kind == Json::number && value->text[0] != '-';
-}
-
-static bool keys_are(const Json &object, std::initializer_list<std::string_view> keys)
-{
-    return std::equal(object.keys.begin(), object.keys.end(), keys.begin(), keys.end());
-}
-
-static bool is_string(const Json *value) { return value != nullptr && value->kind == Json::string; }
-
-static bool is_utc(const std::string &text)
-{
-    constexpr std::string_view form = "dddd-dd-ddTdd:dd:ddZ";
-    if (text.size() != form.size())
+    constexpr std::string_view form = "\"dddd-dd-ddTdd:dd:ddZ\"";
+    if (text.size() - at < form.size())
         return false;
     for (size_t i = 0; i < form.size(); i++)
-        if (form[i] == 'd' ? text[i] < '0' || text[i] > '9' : text[i] != form[i])
+        if (form[i] == 'd' ? text[at + i] < '0' || text[at + i] > '9' : text[at + i] != form[i])
             return false;
     return true;
 }
 
-// The action of a query that opens with an action needing no decoding, cut as its buffer cuts it.
-static std::optional<std::string> plain_action(const Request &request)
-{
-    constexpr std::string_view prefix = "action=";
-    if (!request.query.starts_with(prefix))
-        return std::nullopt;
-    const std::string value = request.query.substr(prefix.size(), 63);
-    const std::string raw = value.substr(0, value.find('&'));
-    if (raw.find_first_of("%+") != std::string::npos)
-        return std::nullopt;
-    return raw;
-}
-
-// Checks one JSON answer body (one line, its line feed removed) against the request. Returns the
-// offset and length of the utc value in the body when the answer is an info record, so that the
-// live value can be masked before two runs are compared.
-static std::pair<size_t, size_t> check_json_answer(std::string_view body, const Request &request,
-                                                   std::string_view output)
+// Checks one JSON answer body (one line, its line feed removed): strict JSON, an object whose
+// first member is a boolean `ok`. The answers' shapes are the plugin's own business; the form is
+// what the host and the page rely on.
+static void check_json_answer(std::string_view body, std::string_view output)
 {
     Json answer;
     require(JsonReader(body).read_document(answer), "the JSON answer is not strict JSON", output);
     require(answer.kind == Json::object && !answer.keys.empty() && answer.keys[0] == "ok" &&
                 answer.values[0].kind == Json::boolean,
             "the JSON answer does not open with ok", output);
-
-    if (keys_are(answer, {"ok", "plugin", "slug", "version", "node", "query_string", "hints"})) {
-        require(answer.values[0].text == "true", "info record with ok false", output);
-        const std::optional<std::string> plain = plain_action(request);
-        require(!plain || plain->empty() || *plain == "info", "info record for another action",
-                output);
-        require(answer.member("version")->text == PLUGIN_VERSION, "info record version", output);
-        const Json *node = answer.member("node");
-        require(node->kind == Json::object &&
-                    keys_are(*node, {"hostname", "os", "arch", "libc", "pid", "utc"}),
-                "info record node keys", output);
-        require(is_decimal(node->member("pid")), "pid is not a decimal number", output);
-        require(is_string(node->member("utc")) && is_utc(node->member("utc")->text),
-                "utc is not a time", output);
-        // The record repeats the raw query string byte for byte.
-        require(is_string(answer.member("query_string")) &&
-                    answer.member("query_string")->text == request.query,
-                "query_string differs from the raw query", output);
-        const size_t utc_at = body.find("\"utc\":\"");
-        require(utc_at != std::string_view::npos, "utc not found", output);
-        return {utc_at + 7, 20};
-    }
-    if (keys_are(answer, {"ok", "action", "msg", "len"})) {
-        require(answer.values[0].text == "true", "echo with ok false", output);
-        require(answer.member("action")->text == "echo", "echo answer names another action",
-                output);
-        const std::optional<std::string> plain = plain_action(request);
-        require(!plain || *plain == "echo", "echo answer for another action", output);
-        const Json *msg = answer.member("msg"), *len = answer.member("len");
-        require(is_string(msg) && is_decimal(len), "echo member types", output);
-        require(len->text == std::to_string(msg->text.size()),
-                "len differs from the byte length of msg", output);
-        require(msg->text.size() <= 511, "msg longer than its buffer", output);
-        require(request.query.find("msg=") != std::string::npos || msg->text.empty(),
-                "msg without a msg parameter", output);
-        // A plain value (nothing to decode, no other parameter) comes back as it is, cut to 511.
-        constexpr std::string_view echo_prefix = "action=echo&msg=";
-        if (request.query.starts_with(echo_prefix) &&
-            request.query.find_first_of("%+&", echo_prefix.size()) == std::string::npos)
-            require(msg->text == request.query.substr(echo_prefix.size(), 511),
-                    "a plain msg did not come back as sent", output);
-        return {0, 0};
-    }
-    if (keys_are(answer, {"ok", "error", "action", "supported"})) {
-        require(answer.values[0].text == "false", "unknown action with ok true", output);
-        require(answer.member("error")->text == "unknown action", "error text", output);
-        const Json *action = answer.member("action");
-        require(is_string(action) && action->text.size() <= 63, "action longer than its buffer",
-                output);
-        require(!action->text.empty() && action->text != "info" && action->text != "echo",
-                "a supported action answered as unknown", output);
-        const std::optional<std::string> plain = plain_action(request);
-        require(!plain || action->text == *plain, "a plain action did not come back as sent",
-                output);
-        const Json *supported = answer.member("supported");
-        require(supported->kind == Json::array && supported->values.size() == 2 &&
-                    supported->values[0].text == "info" && supported->values[1].text == "echo",
-                "supported list", output);
-        return {0, 0};
-    }
-    fail("a JSON answer of no known shape", output);
 }
 
-// Checks one answer; returns it with the live utc masked.
+// Checks one answer; returns it with any time in it masked, since the clock moves between runs.
 static std::string check_answer(const std::string &output, const Request &request)
 {
     const bool meta =
@@ -499,10 +413,11 @@ static std::string check_answer(const std::string &output, const Request &reques
     require(!body.empty() && body.back() == '\n' && body.find('\n') == body.size() - 1,
             "the JSON answer is not exactly one line", output);
     body.remove_suffix(1);
-    const auto [utc_at, utc_length] = check_json_answer(body, request, output);
+    check_json_answer(body, output);
     std::string masked = output;
-    if (utc_length != 0)
-        masked.replace(json_header.size() + utc_at, utc_length, utc_length, '#');
+    for (size_t at = 0; at < masked.size(); at++)
+        if (is_quoted_utc(masked, at))
+            masked.replace(at + 1, 20, 20, '#');
     return masked;
 }
 
