@@ -12,12 +12,14 @@ PORT        ?= 8080
 SERVE_DIR   ?= .
 PASSWORD    ?=
 
-PROGRAM = plugin_tevio
-SOURCE  = src/$(PROGRAM).cpp
+PROGRAM   = plugin_tevio
+SOURCE    = src/$(PROGRAM).cpp
 FORMATTED = $(SOURCE) test/fuzz/fuzz_request.cpp tools/sanitizer_options.cpp
-PAGE    = $(wildcard src/page/*)
-GEN     = build/page
-INPUTS  = $(SOURCE) $(PAGE:src/page/%=$(GEN)/%.inc) Makefile
+PAGE      = $(wildcard src/page/*)
+GEN       = build/page
+PAGE_INC  = $(PAGE:src/page/%=$(GEN)/%.inc)
+# src/page itself changes when a page file is added, removed or renamed.
+INPUTS    = $(SOURCE) $(PAGE_INC) src/page Makefile
 
 # The program uses only header-only parts of the C++ library, so it links against the C library
 # alone: no exceptions, no RTTI, and libstdc++ dropped at link time.
@@ -42,9 +44,11 @@ FUZZ_FLAGS = -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=al
 FUZZER     = build/fuzz_request
 
 # $(call build,compiler,sources and flags,command or file it needs,Debian package providing it)
+# A page file that is gone leaves no generated text behind to be compiled in.
 define build
 @{ test -e "$(3)" || command -v "$(3)"; } >/dev/null || \
 	{ echo "make: $@ needs $(3); install the Debian package $(4)" >&2; exit 1; }
+@rm -f $(filter-out $(PAGE_INC),$(wildcard $(GEN)/*.inc))
 $(1) $(COMPILE) -o $@ $(2) $(LDFLAGS)
 endef
 
@@ -72,11 +76,18 @@ fuzz: $(FUZZER)
 	$(FUZZER) -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=4096 -print_final_stats=1 \
 		-dict=test/fuzz/request.dict -artifact_prefix=build/fuzz- build/fuzz-corpus test/fuzz/corpus
 
-# Each page file becomes a raw string literal; the final line feed an editor adds is dropped.
+# Each page file becomes a raw string literal, and @PLUGIN_VERSION@ in it the version the source
+# defines. In the stylesheet and the HTML fragments the line breaks, and the indentation after
+# them, are for the reader and are not sent: the lines are joined, and an empty line stands for a
+# line break that is sent. The script is sent as it stands, less an editor's final line feed.
+JOIN_LINES = awk '{ sub(/^[ \t]+/, ""); printf "%s", ($$0 == "" ? "\n" : $$0) }'
+AS_LITERAL = { printf 'R"page('; cat; printf ')page"\n'; } | sed 's/@PLUGIN_VERSION@/)page" PLUGIN_VERSION R"page(/g'
+$(GEN)/%.js.inc: src/page/%.js
+	@mkdir -p $(@D)
+	@{ if [ -n "$$(tail -c 1 $<)" ]; then cat $<; else head -c -1 $<; fi; } | $(AS_LITERAL) > $@
 $(GEN)/%.inc: src/page/%
 	@mkdir -p $(@D)
-	@{ printf 'R"page('; if [ -n "$$(tail -c 1 $<)" ]; then cat $<; else head -c -1 $<; fi; \
-	   printf ')page"\n'; } > $@
+	@$(JOIN_LINES) $< | $(AS_LITERAL) > $@
 
 install: $(PROGRAM)
 	mkdir -p $(DESTDIR)$(PLUGINS_DIR)
@@ -121,9 +132,9 @@ screenshots: $(PROGRAM)
 bench: $(PROGRAM) $(PROGRAM)-musl
 	CXX='$(CXX)' CXXFLAGS='$(CXXFLAGS)' LDFLAGS='$(LDFLAGS)' MUSL_SPECS='$(MUSL_SPECS)' tools/bench
 
-# A renamed copy of this plugin, ready to build: make fork NAME=weather DIR=../plugin_weather
+# A renamed copy of this plugin, ready to build: make fork NAME=... DIR=... [REPO=clone address]
 fork:
-	@tools/fork "$(NAME)" "$(DIR)"
+	@tools/fork "$$NAME" "$$DIR" $${REPO:+"$$REPO"}
 
 clean:
 	rm -rf build $(PROGRAM) $(PROGRAM)-musl $(PROGRAM).exe $(PROGRAM)-debug
