@@ -15,7 +15,8 @@
 // configured (--password, or BOT_PASSWORD in this program's own environment), and a minimal PATH;
 // nothing else. Its output (header lines, a blank line, the body) becomes the HTTP response, with
 // the status taken from a "Status:" line. A plugin that cannot start, exits non-zero, writes no
-// header block or runs too long is answered with 502. Standard library only.
+// header block or runs too long is answered with 502, whose body and log line say which.
+// Standard library only.
 'use strict';
 
 const http = require('node:http');
@@ -76,8 +77,9 @@ function runExecutable(file, args, env, timeoutMs) {
 }
 
 // Splits CGI output into its header lines and body. The block ends at the first empty line, with
-// CRLF or LF line ends. Returns { status, reason, headers: [[name, value]...], body } or
-// { problem } when the output has no valid header block.
+// CRLF or LF line ends. Returns { status, reason, headers: [[name, value]...], body } or, when the
+// output has no valid header block, { problem, why }: what is wrong, quoting the output, and the
+// same in fixed words for the log.
 function parseCgiOutput(output) {
   const buffer = Buffer.isBuffer(output) ? output : Buffer.from(output);
   const crlf = buffer.indexOf('\r\n\r\n');
@@ -86,10 +88,10 @@ function parseCgiOutput(output) {
   let skip;
   if (crlf !== -1 && (lf === -1 || crlf < lf)) [end, skip] = [crlf, 4];
   else if (lf !== -1) [end, skip] = [lf, 2];
-  else return { problem: 'the plugin wrote no header block' };
+  else return { problem: 'the plugin wrote no header block', why: 'wrote no header block' };
   // A CR before the LF-only terminator belongs to the last header line ("X: y\r\n\n").
   const block = buffer.subarray(0, end).toString('latin1');
-  if (block.trim() === '') return { problem: 'the plugin wrote no header block' };
+  if (block.trim() === '') return { problem: 'the plugin wrote no header block', why: 'wrote no header block' };
 
   let status = 200;
   let reason = '';
@@ -97,12 +99,16 @@ function parseCgiOutput(output) {
   const headers = [];
   for (const line of block.split(/\r?\n/)) {
     const match = /^([!#$%&'*+.^_`|~0-9A-Za-z-]+):[ \t]*(.*?)[ \t\r]*$/.exec(line);
-    if (!match) return { problem: `the plugin wrote a malformed header line: ${JSON.stringify(line)}` };
+    if (!match) {
+      return { problem: `the plugin wrote a malformed header line: ${JSON.stringify(line)}`, why: 'wrote a malformed header line' };
+    }
     const [, name, value] = match;
     const lower = name.toLowerCase();
     if (lower === 'status') {
       const parsed = /^([1-5][0-9][0-9])(?:[ \t]+(.*))?$/.exec(value);
-      if (!parsed || Number(parsed[1]) < 200) return { problem: `the plugin wrote an invalid status: ${JSON.stringify(value)}` };
+      if (!parsed || Number(parsed[1]) < 200) {
+        return { problem: `the plugin wrote an invalid status: ${JSON.stringify(value)}`, why: 'wrote an invalid status' };
+      }
       status = Number(parsed[1]);
       reason = parsed[2] || '';
     } else if (lower === 'location') {
@@ -264,22 +270,32 @@ function sendText(res, status, text, extraHeaders = {}) {
   res.end(`${text}\n`);
 }
 
+// Why each 502 was sent, for its log line: a few fixed words, never anything that the plugin wrote
+// or the request carried (its query may hold a password).
+const failures = new WeakMap();
+
+// Answers 502 with `detail` in the body, and `why` in the log line.
+function badGateway(res, detail, why) {
+  failures.set(res, why);
+  sendText(res, 502, `502 Bad Gateway: ${detail}`);
+}
+
 async function servePlugin(req, res, file, rawQuery, options) {
   const env = pluginEnvironment(rawQuery, req.headers, options.password);
   const run = await runExecutable(file, [], env, options.timeoutMs);
   const name = path.basename(file);
-  let problem = null;
-  if (run.error) problem = `${name} could not be started: ${run.error.message}`;
-  else if (run.timedOut) problem = `${name} ran longer than ${options.timeoutMs} ms and was stopped`;
-  else if (run.tooLarge) problem = `${name} wrote more than ${MAX_OUTPUT_BYTES} bytes and was stopped`;
-  else if (run.signal) problem = `${name} was ended by signal ${run.signal}`;
-  else if (run.code !== 0) problem = `${name} exited with status ${run.code}`;
+  let failure = null; // [detail, why]
+  if (run.error) failure = [`could not be started: ${run.error.message}`, `could not be started (${run.error.code || 'error'})`];
+  else if (run.timedOut) failure = [`ran longer than ${options.timeoutMs} ms and was stopped`];
+  else if (run.tooLarge) failure = [`wrote more than ${MAX_OUTPUT_BYTES} bytes and was stopped`];
+  else if (run.signal) failure = [`was ended by signal ${run.signal}`];
+  else if (run.code !== 0) failure = [`exited with status ${run.code}`];
   let answer = null;
-  if (!problem) {
+  if (!failure) {
     answer = parseCgiOutput(run.stdout);
-    if (answer.problem) problem = `${name}: ${answer.problem}`;
+    if (answer.problem) return badGateway(res, `${name}: ${answer.problem}`, `${name} ${answer.why}`);
   }
-  if (problem) return sendText(res, 502, `502 Bad Gateway: ${problem}`);
+  if (failure) return badGateway(res, `${name} ${failure[0]}`, `${name} ${failure[1] || failure[0]}`);
 
   // Relayed as written, names in the plugin's own spelling; a repeated header keeps every value.
   const headers = {};
@@ -295,7 +311,7 @@ async function servePlugin(req, res, file, rawQuery, options) {
   try {
     res.writeHead(answer.status, answer.reason || undefined, headers);
   } catch (error) {
-    return sendText(res, 502, `502 Bad Gateway: ${name} wrote a header this server cannot relay: ${error.message}`);
+    return badGateway(res, `${name} wrote a header this server cannot relay: ${error.message}`, `${name} wrote a header this server cannot relay`);
   }
   res.end(answer.body);
 }
@@ -353,7 +369,8 @@ function createServer(options = {}) {
     const requestPath = (req.url || '/').split('?')[0]; // the query may hold a password: never logged
     res.on('finish', () => {
       const ms = Number(process.hrtime.bigint() - started) / 1e6;
-      if (settings.log) settings.log(`${req.method} ${requestPath} ${res.statusCode} ${ms.toFixed(1)}ms`);
+      const why = failures.has(res) ? ` (${failures.get(res)})` : '';
+      if (settings.log) settings.log(`${req.method} ${requestPath} ${res.statusCode} ${ms.toFixed(1)}ms${why}`);
     });
     handle(req, res, settings).catch((error) => {
       if (!res.headersSent) sendText(res, 500, `500 Internal Server Error: ${error.message}`);

@@ -26,6 +26,7 @@ const mode = new URLSearchParams(process.env.QUERY_STRING).get('mode');
   empty: () => {},
   exit: () => { out('Content-Type: text/plain\\r\\n\\r\\nx'); process.exitCode = 3; },
   malformed: () => out('Not a header\\r\\n\\r\\n'),
+  query: () => out(process.env.QUERY_STRING + '\\r\\n\\r\\n'),
   badstatus: () => out('Status: ok\\r\\n\\r\\n'),
   killed: () => process.kill(process.pid, 'SIGKILL'),
   slow: () => setTimeout(() => out('Content-Type: text/plain\\r\\n\\r\\nlate'), 60000),
@@ -131,14 +132,20 @@ describe('routes and logging', () => {
       assert.equal(post.status, 405);
     }));
 
-  test('one line per request: method, path without query, status, milliseconds', () =>
+  test('one line per request: method, path without query, status, milliseconds, and why for a 502', () =>
     withHost({}, async (host, lines) => {
-      await (await fetch(new URL('/plugin_fake?mode=env&pwd=secret', host.url))).text();
-      await (await fetch(new URL('/plugin_nope?pwd=secret', host.url))).text();
+      // [address, its log line with the milliseconds as N]
+      const requests = [
+        ['/plugin_fake?mode=env&pwd=secret', 'GET /plugin_fake 200 Nms'],
+        ['/plugin_nope?pwd=secret', 'GET /plugin_nope 404 Nms'],
+        ['/plugin_fake?mode=query&pwd=secret', 'GET /plugin_fake 502 Nms (plugin_fake wrote a malformed header line)'],
+        ['/plugin_fake?mode=nohead&pwd=secret', 'GET /plugin_fake 502 Nms (plugin_fake wrote no header block)'],
+        ['/plugin_fake?mode=exit&pwd=secret', 'GET /plugin_fake 502 Nms (plugin_fake exited with status 3)'],
+        ['/plugin_fake?mode=killed&pwd=secret', 'GET /plugin_fake 502 Nms (plugin_fake was ended by signal SIGKILL)'],
+      ];
+      for (const [address] of requests) await (await fetch(new URL(address, host.url))).text();
       await new Promise((resolve) => setImmediate(resolve));
-      assert.equal(lines.length, 2);
-      assert.match(lines[0], /^GET \/plugin_fake 200 \d+(\.\d+)?ms$/);
-      assert.match(lines[1], /^GET \/plugin_nope 404 \d+(\.\d+)?ms$/);
+      assert.deepEqual(lines.map((line) => line.replace(/ \d+(\.\d+)?ms/, ' Nms')), requests.map(([, line]) => line));
     }));
 
   test('the command line prints its address and serves', async () => {
