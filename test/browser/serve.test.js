@@ -194,3 +194,85 @@ describe('front page', () => {
       }
     }));
 });
+
+describe('rebuilding on save, with a stand-in for make', () => {
+  const SETTLE_MS = 200; // as in serve.js
+  const QUIET_MS = 3 * SETTLE_MS;
+  const WAIT_LIMIT_MS = 10000; // a request held past this by builds that never end fails the test
+  // Stands in for make: reads src/a.txt, records what it read when it starts and when it ends,
+  // takes the milliseconds it is given, and leaves what a build leaves: files under build/ and an
+  // executable at the top.
+  const FAKE_BUILD = `
+const fs = require('node:fs');
+const source = fs.readFileSync('src/a.txt', 'utf8');
+const record = (when) => fs.appendFileSync('builds.txt', when + ' ' + source + '\\n');
+record('start');
+setTimeout(() => {
+  fs.mkdirSync('build', { recursive: true });
+  fs.writeFileSync('build/a.inc', String(Date.now()));
+  fs.writeFileSync('plugin_made', '#!/bin/sh\\n', { mode: 0o755 });
+  record('end');
+}, Number(process.argv[2]));
+`;
+  const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+  // Runs `use` against a host watching a new folder whose src/a.txt says "first", once its start-up
+  // build is done. builds() gives the records of the builds since.
+  async function withWatchedFolder(buildMs, use) {
+    const repository = fs.mkdtempSync(path.join(os.tmpdir(), 'tevio-watch-'));
+    const builder = path.join(dir, 'fake-build.js');
+    fs.writeFileSync(builder, FAKE_BUILD);
+    fs.mkdirSync(path.join(repository, 'src'));
+    fs.writeFileSync(path.join(repository, 'src', 'a.txt'), 'first');
+    fs.writeFileSync(path.join(repository, 'Makefile'), '');
+    const host = await start({
+      port: 0, plugins: repository, watch: repository, log: null, buildCommand: [process.execPath, builder, String(buildMs)],
+    });
+    const records = () => fs.readFileSync(path.join(repository, 'builds.txt'), 'utf8').trim().split('\n');
+    try {
+      const frontPage = async () => (await fetch(host.url, { signal: AbortSignal.timeout(WAIT_LIMIT_MS) })).text();
+      await frontPage();
+      assert.deepEqual(records(), ['start first', 'end first']);
+      const save = (file, text) => fs.writeFileSync(path.join(repository, file), text);
+      await use({ save, frontPage, builds: () => records().slice(2), repository });
+    } finally {
+      await host.close();
+      fs.rmSync(repository, { recursive: true, force: true });
+    }
+  }
+
+  test('two saves in quick succession give one build, of the last', () =>
+    withWatchedFolder(0, async ({ save, frontPage, builds }) => {
+      save('src/a.txt', 'half');
+      await sleep(30);
+      save('src/a.txt', 'whole');
+      await sleep(SETTLE_MS / 2);
+      await frontPage();
+      assert.deepEqual(builds(), ['start whole', 'end whole']);
+      await sleep(QUIET_MS);
+      assert.deepEqual(builds(), ['start whole', 'end whole']);
+    }));
+
+  test('a save during a build schedules one more, and the next request waits for it', () =>
+    withWatchedFolder(800, async ({ save, frontPage, builds }) => {
+      save('src/a.txt', 'one');
+      while (!builds().includes('start one')) await sleep(20);
+      save('src/a.txt', 'two');
+      await sleep(SETTLE_MS / 2);
+      await frontPage();
+      assert.deepEqual(builds(), ['start one', 'end one', 'start two', 'end two']);
+    }));
+
+  test('what builds, editors and npm leave starts no build; the Makefile does', () =>
+    withWatchedFolder(0, async ({ save, frontPage, builds, repository }) => {
+      for (const folder of ['node_modules/x', 'src/build']) fs.mkdirSync(path.join(repository, folder), { recursive: true });
+      const ignored = ['README.md', 'plugin_other', 'build/b.inc', 'node_modules/x/y.js', 'src/build/c', 'src/.a.txt.swp', 'src/a.txt~', 'src/#a.txt#'];
+      for (const file of ignored) save(file, 'x');
+      await sleep(QUIET_MS);
+      assert.deepEqual(builds(), []);
+      save('Makefile', 'all:\n');
+      await sleep(SETTLE_MS / 2);
+      await frontPage();
+      assert.deepEqual(builds(), ['start first', 'end first']);
+    }));
+});
