@@ -276,3 +276,37 @@ setTimeout(() => {
       assert.deepEqual(builds(), ['start first', 'end first']);
     }));
 });
+
+describe('make serve', () => {
+  // A password typed on make's command line reaches the plugin as typed, "$" included (make does
+  // not expand it), and nothing make prints shows it.
+  const passwords = ["it's", 'a"b', '$HOME', 'a b', 'back\\slash', 'a$$b'];
+  const environment = { ...process.env };
+  for (const name of ['MAKEFLAGS', 'MFLAGS', 'MAKELEVEL', 'BOT_PASSWORD']) delete environment[name];
+
+  for (const password of passwords) {
+    test(`PASSWORD=${password}`, async () => {
+      const child = spawn('make', ['serve', `PASSWORD=${password}`, 'PORT=0', `SERVE_DIR=${dir}`], {
+        cwd: path.join(__dirname, '../..'), env: environment, stdio: ['ignore', 'pipe', 'pipe'], detached: true,
+      });
+      let output = '';
+      try {
+        const address = await new Promise((resolve, reject) => {
+          const read = (chunk) => {
+            output += chunk;
+            const match = /listening on (http:\/\/127\.0\.0\.1:\d+\/)/.exec(output);
+            if (match) resolve(match[1]);
+          };
+          child.stdout.on('data', read);
+          child.stderr.on('data', read);
+          child.on('exit', () => reject(new Error(`make serve ended: ${output}`)));
+        });
+        const response = await fetch(new URL('/plugin_fake?mode=env', address));
+        assert.equal((await response.json()).BOT_PASSWORD, password);
+        assert.ok(!output.includes(password), output);
+      } finally {
+        process.kill(-child.pid, 'SIGTERM');
+      }
+    });
+  }
+});
