@@ -120,9 +120,13 @@ format:
 golden: $(PROGRAM)
 	node tools/golden
 
-# The page as the host shows it, from a local stand-in host: make serve [PORT=] [PASSWORD=]
-serve: $(PROGRAM)
-	BOT_PASSWORD='$(PASSWORD)' node tools/serve.js --port $(PORT) --plugins $(SERVE_DIR)
+# The page as the host shows it, from a local stand-in host that builds, and rebuilds on save:
+# make serve [PORT=] [PASSWORD=]. The password goes through the environment as typed, never
+# expanded by make or a shell, nor echoed; unexported, PASSWORD reaches no other recipe.
+unexport PASSWORD
+serve: export BOT_PASSWORD = $(value PASSWORD)
+serve:
+	node tools/serve.js --port $(PORT) --plugins $(SERVE_DIR) --watch .
 
 # The README's pictures of the page, dark and light, taken with Chromium.
 screenshots: $(PROGRAM)

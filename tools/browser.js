@@ -3,6 +3,8 @@
 // plugin page with chosen local storage and colour preference.
 'use strict';
 
+const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
 const { chromium } = require('playwright-core');
 const { start } = require('./serve.js');
@@ -14,6 +16,7 @@ const CHROMIUM_ARGS = [
 ];
 // Where the built plugins are; the repository root, where `make` leaves plugin_tevio, by default.
 const PLUGIN_DIR = path.resolve(process.env.TEVIO_PLUGIN_DIR || path.join(__dirname, '..'));
+const REPOSITORY = path.join(__dirname, '..');
 
 // Playwright starts the browser on a fresh temporary profile (its own --user-data-dir) and removes
 // it on close; every context opened on it has its own storage.
@@ -64,6 +67,15 @@ async function openPage(browser, hostUrl, address, options = {}) {
   return { context, page, requests };
 }
 
+// Copies what `make` needs, src/ and the Makefile, from the repository into a new temporary folder,
+// for a check that edits the sources and rebuilds them. Returns the folder; the caller removes it.
+function copyForBuild(repository = REPOSITORY) {
+  const copy = fs.mkdtempSync(path.join(os.tmpdir(), 'tevio-build-'));
+  fs.cpSync(path.join(repository, 'src'), path.join(copy, 'src'), { recursive: true });
+  fs.copyFileSync(path.join(repository, 'Makefile'), path.join(copy, 'Makefile'));
+  return copy;
+}
+
 // Waits until the start-up refresh has completed (the badge left "connecting").
 function settled(page) {
   return page.waitForFunction(() => {
@@ -94,4 +106,4 @@ function browserSession({ before, after }, hostOptions = {}) {
   return session;
 }
 
-module.exports = { launchChromium, startHost, openPage, settled, browserSession, PLUGIN_DIR, CHROMIUM_ARGS };
+module.exports = { launchChromium, startHost, openPage, settled, browserSession, copyForBuild, PLUGIN_DIR, CHROMIUM_ARGS };
