@@ -18,6 +18,7 @@ const colours = (page, theme) => page.evaluate((value) => {
   const of = (selector) => getComputedStyle(document.querySelector(selector));
   const probe = document.body.appendChild(document.createElement('i'));
   const token = (name) => {
+    if (getComputedStyle(root).getPropertyValue(name).trim() === '') return `${name} is not defined`;
     probe.style.color = `var(${name})`;
     return getComputedStyle(probe).color;
   };

@@ -16,14 +16,16 @@ const { withPage } = session;
 const text = (page, id) => page.locator(`#${id}`).textContent();
 const tiles = (page) => Promise.all(TILES.map((id) => text(page, id)));
 // The badge's text and inline colour, and whether its computed colour is that of the token named
-// inline (the tokens' values are the stylesheet's to choose).
+// inline, a token the stylesheet defines (its value is the stylesheet's to choose).
 const badgeState = (page) => page.evaluate(() => {
   const badge = document.getElementById('badge');
+  const token = /^var\((--[\w-]+)\)$/.exec(badge.style.color)?.[1];
+  const defined = token !== undefined && getComputedStyle(document.documentElement).getPropertyValue(token).trim() !== '';
   const probe = document.body.appendChild(document.createElement('i'));
   probe.style.color = badge.style.color;
   const tokenColour = getComputedStyle(probe).color;
   probe.remove();
-  return { text: badge.textContent, inline: badge.style.color, followsToken: getComputedStyle(badge).color === tokenColour };
+  return { text: badge.textContent, inline: badge.style.color, followsToken: defined && getComputedStyle(badge).color === tokenColour };
 });
 
 // Answers the page's info call (either route) with the given response, or aborts it.
