@@ -5,7 +5,11 @@ CXX         ?= g++
 CXXFLAGS    ?= -O2
 LDFLAGS     ?=
 CROSS       ?= x86_64-w64-mingw32-
+ARM64_CROSS ?= aarch64-linux-gnu-
+ARMHF_CROSS ?= arm-linux-gnueabihf-
 MUSL_SPECS  ?= /usr/lib/x86_64-linux-musl/musl-gcc.specs
+ARM64_SPECS ?= /usr/lib/aarch64-linux-musl/musl-gcc.specs
+ARMHF_SPECS ?= /usr/lib/arm-linux-musleabihf/musl-gcc.specs
 FUZZ_CXX    ?= clang++
 FUZZ_SECONDS?= 60
 PORT        ?= 8080
@@ -17,6 +21,7 @@ SOURCE  = src/$(PROGRAM).cpp
 PAGE    = $(wildcard src/page/*)
 GEN     = build/page
 INPUTS  = $(SOURCE) $(PAGE:src/page/%=$(GEN)/%.inc) Makefile
+VERSION = $(shell sed -n 's/^\#define PLUGIN_VERSION "\(.*\)"$$/\1/p' $(SOURCE))
 
 # The program uses only header-only parts of the C++ library, so it links against the C library
 # alone: no exceptions, no RTTI, and libstdc++ dropped at link time.
@@ -24,13 +29,14 @@ LANGUAGE = -std=c++20 -fno-exceptions -fno-rtti -I$(GEN)
 WARNINGS = -Wall -Wextra -Wpedantic -Wshadow
 COMPILE  = $(LANGUAGE) $(WARNINGS) $(CXXFLAGS)
 
-# One flag group per target. The musl and Windows builds are static and stripped: they are made
-# to be copied to other nodes. For musl, its C headers stand in for glibc's under the C++ library's
-# own headers, whose glibc version test is answered "no".
-NATIVE_FLAGS = -Wl,--as-needed
-CXX_VERSION  = $(shell $(CXX) -dumpversion)
-CXX_HEADERS  = /usr/include/c++/$(CXX_VERSION) /usr/include/$(shell $(CXX) -dumpmachine)/c++/$(CXX_VERSION)
-MUSL_FLAGS   = -specs $(MUSL_SPECS) $(CXX_HEADERS:%=-isystem %) '-D__GLIBC_PREREQ(major,minor)=0' -static -s
+# One flag group per target. The musl, ARM and Windows builds are static and stripped: they are
+# made to be copied to other nodes. For musl, its C headers stand in for glibc's under the C++
+# library's own headers (those of the compiler used), whose glibc version test is answered "no".
+# musl-dev of each architecture ships the specs file that points the compiler at its musl.
+NATIVE_LINK  = -Wl,--as-needed
+MUSL_LINK    = -static -s
+cxx_headers  = $(shell $(1) -xc++ -E -v - </dev/null 2>&1 | sed -n 's,^ \(/.*/c++/.*\),-isystem \1,p')
+musl_flags   = -specs $(1) $(call cxx_headers,$(2)) '-D__GLIBC_PREREQ(major,minor)=0' $(MUSL_LINK)
 WIN64_FLAGS  = -static -s
 
 # The sanitizer twin and the fuzzer need no change to the program: the twin links in only the
@@ -40,22 +46,33 @@ SANITIZE   = -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sa
 FUZZ_FLAGS = -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
 FUZZER     = build/fuzz_request
 
+# $(call need,command or file,Debian package providing it): stops the target when it is missing.
+need = @{ test -e "$(1)" || command -v "$(1)"; } >/dev/null || \
+	{ echo "make: $@ needs $(1); install the Debian package $(2)" >&2; exit 1; }
+
 # $(call build,compiler,sources and flags,command or file it needs,Debian package providing it)
 define build
-@{ test -e "$(3)" || command -v "$(3)"; } >/dev/null || \
-	{ echo "make: $@ needs $(3); install the Debian package $(4)" >&2; exit 1; }
+$(call need,$(3),$(4))
 $(1) $(COMPILE) -o $@ $(2) $(LDFLAGS)
 endef
 
 all: $(PROGRAM)
 musl: $(PROGRAM)-musl
+arm64: $(PROGRAM)-arm64
+armhf: $(PROGRAM)-armhf
 win64: $(PROGRAM).exe
 debug: $(PROGRAM)-debug
 
 $(PROGRAM): $(INPUTS)
-	$(call build,$(CXX),$(SOURCE) $(NATIVE_FLAGS),$(CXX),g++)
+	$(call build,$(CXX),$(SOURCE) $(NATIVE_LINK),$(CXX),g++)
 $(PROGRAM)-musl: $(INPUTS)
-	$(call build,$(CXX),$(SOURCE) $(MUSL_FLAGS),$(MUSL_SPECS),musl-tools)
+	$(call build,$(CXX),$(SOURCE) $(call musl_flags,$(MUSL_SPECS),$(CXX)),$(MUSL_SPECS),musl-tools)
+$(PROGRAM)-arm64: $(INPUTS)
+	$(call need,$(ARM64_CROSS)g++,g++-aarch64-linux-gnu)
+	$(call build,$(ARM64_CROSS)g++,$(SOURCE) $(call musl_flags,$(ARM64_SPECS),$(ARM64_CROSS)g++),$(ARM64_SPECS),musl-dev:arm64)
+$(PROGRAM)-armhf: $(INPUTS)
+	$(call need,$(ARMHF_CROSS)g++,g++-arm-linux-gnueabihf)
+	$(call build,$(ARMHF_CROSS)g++,$(SOURCE) $(call musl_flags,$(ARMHF_SPECS),$(ARMHF_CROSS)g++),$(ARMHF_SPECS),musl-dev:armhf)
 $(PROGRAM).exe: $(INPUTS)
 	$(call build,$(CROSS)g++,$(SOURCE) $(WIN64_FLAGS),$(CROSS)g++,g++-mingw-w64-x86-64-posix)
 $(PROGRAM)-debug: $(INPUTS) tools/sanitizer_options.cpp
@@ -85,16 +102,20 @@ uninstall:
 	rm -f $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
 
 # Installs what the checks need when it is missing, then builds and runs them all: the black-box
-# suite once per build (the sanitizer twin too, the Windows one under Wine), the page in a real
-# browser, and a short fuzzing run.
+# suite once per build (the sanitizer twin too, the Windows one under Wine, the ARM ones under
+# qemu-user), the page in a real browser, and a short fuzzing run.
 test:
 	tools/install-deps
-	$(MAKE) all musl win64 debug
+	$(MAKE) all musl arm64 armhf win64 debug
 	clang-format --dry-run --Werror $(SOURCE)
 	node --test test/*.test.js
 	PLUGIN_CMD=./$(PROGRAM)-musl PLUGIN_PLATFORM='linux x86_64 musl' node --test test/*.test.js
 	PLUGIN_CMD=./$(PROGRAM)-debug node --test test/*.test.js
 	tools/with-wine node --test test/*.test.js
+	$(call need,qemu-aarch64,qemu-user)
+	PLUGIN_CMD='qemu-aarch64 ./$(PROGRAM)-arm64' PLUGIN_PLATFORM='linux aarch64 musl' node --test test/*.test.js
+	$(call need,qemu-arm,qemu-user)
+	PLUGIN_CMD='qemu-arm ./$(PROGRAM)-armhf' PLUGIN_PLATFORM='linux arm musl' node --test test/*.test.js
 	node --test test/browser/*.test.js
 	$(MAKE) fuzz FUZZ_SECONDS=20
 
@@ -115,6 +136,6 @@ fork:
 	@tools/fork "$(NAME)" "$(DIR)"
 
 clean:
-	rm -rf build $(PROGRAM) $(PROGRAM)-musl $(PROGRAM).exe $(PROGRAM)-debug
+	rm -rf build $(PROGRAM) $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe $(PROGRAM)-debug
 
-.PHONY: all musl win64 debug fuzz install uninstall test serve screenshots bench fork clean
+.PHONY: all musl arm64 armhf win64 debug fuzz install uninstall test serve screenshots bench fork clean
