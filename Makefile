@@ -37,7 +37,8 @@ NATIVE_LINK  = -Wl,--as-needed
 MUSL_LINK    = -static -s
 cxx_headers  = $(shell $(1) -xc++ -E -v - </dev/null 2>&1 | sed -n 's,^ \(/.*/c++/.*\),-isystem \1,p')
 musl_flags   = -specs $(1) $(call cxx_headers,$(2)) '-D__GLIBC_PREREQ(major,minor)=0' $(MUSL_LINK)
-WIN64_FLAGS  = -static -s
+# Windows: no link time stamp in the executable, so that the same source gives the same bytes.
+WIN64_FLAGS  = -static -s -Wl,--no-insert-timestamp
 
 # The sanitizer twin and the fuzzer need no change to the program: the twin links in only the
 # sanitizers' start-up options, and the fuzzer includes the source with main, stdout and exit
@@ -98,6 +99,18 @@ install: $(PROGRAM)
 	mkdir -p $(DESTDIR)$(PLUGINS_DIR)
 	install -m 755 -s $(PROGRAM) $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
 
+# The release files: each node's executable named by version, system and architecture, and their
+# checksums. The same source gives the same bytes wherever and whenever it is built.
+DIST = dist/$(PROGRAM)-$(VERSION)
+dist: $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe
+	rm -rf dist
+	mkdir -p dist
+	cp $(PROGRAM)-musl $(DIST)-linux-x86_64
+	cp $(PROGRAM)-arm64 $(DIST)-linux-aarch64
+	cp $(PROGRAM)-armhf $(DIST)-linux-armhf
+	cp $(PROGRAM).exe $(DIST)-windows-x86_64.exe
+	cd dist && sha256sum $(PROGRAM)-* > SHA256SUMS
+
 uninstall:
 	rm -f $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
 
@@ -136,6 +149,6 @@ fork:
 	@tools/fork "$(NAME)" "$(DIR)"
 
 clean:
-	rm -rf build $(PROGRAM) $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe $(PROGRAM)-debug
+	rm -rf build dist $(PROGRAM) $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe $(PROGRAM)-debug
 
-.PHONY: all musl arm64 armhf win64 debug fuzz install uninstall test serve screenshots bench fork clean
+.PHONY: all musl arm64 armhf win64 debug fuzz install uninstall dist test serve screenshots bench fork clean
