@@ -95,9 +95,15 @@ $(GEN)/%.inc: src/page/%
 	@{ printf 'R"page('; if [ -n "$$(tail -c 1 $<)" ]; then cat $<; else head -c -1 $<; fi; \
 	   printf ')page"\n'; } > $@
 
-install: $(PROGRAM)
+# Installs the fastest build this machine can make: the static musl one where musl-tools is
+# installed, which starts in about a third of the time the glibc one takes; the native one otherwise.
+FASTEST   = $(wildcard $(MUSL_SPECS))
+INSTALLED = $(if $(FASTEST),$(PROGRAM)-musl,$(PROGRAM))
+install: $(INSTALLED)
 	mkdir -p $(DESTDIR)$(PLUGINS_DIR)
-	install -m 755 -s $(PROGRAM) $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
+	install -m 755 -s $(INSTALLED) $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
+	@echo "install: installed the $(if $(FASTEST),static musl build,native build)"
+	@$(if $(FASTEST),:,echo "install: the static musl build answers faster: apt-get install musl-tools, then make install")
 
 # The release files: each node's executable named by version, system and architecture, and their
 # checksums. The same source gives the same bytes wherever and whenever it is built.
