@@ -148,7 +148,8 @@ screenshots: $(PROGRAM)
 
 # Times each answer against the floor: a C program that writes the same bytes and exits.
 bench: $(PROGRAM) $(PROGRAM)-musl
-	CXX='$(CXX)' CXXFLAGS='$(CXXFLAGS)' LDFLAGS='$(LDFLAGS)' MUSL_SPECS='$(MUSL_SPECS)' tools/bench
+	CXX='$(CXX)' CXXFLAGS='$(CXXFLAGS)' LDFLAGS='$(LDFLAGS)' MUSL_SPECS='$(MUSL_SPECS)' \
+	NATIVE_LINK='$(NATIVE_LINK)' MUSL_LINK='$(MUSL_LINK)' tools/bench
 
 # A renamed copy of this plugin, ready to build: make fork NAME=weather DIR=../plugin_weather
 fork:
