@@ -33,8 +33,16 @@ COMPILE  = $(LANGUAGE) $(WARNINGS) $(CXXFLAGS)
 # made to be copied to other nodes. For musl, its C headers stand in for glibc's under the C++
 # library's own headers (those of the compiler used), whose glibc version test is answered "no".
 # musl-dev of each architecture ships the specs file that points the compiler at its musl.
-NATIVE_LINK  = -Wl,--as-needed
-MUSL_LINK    = -static -s
+#
+# The link layout, for a process that lives a few hundred microseconds (measured with make bench):
+#   -z noseparate-code  code and constants share one load segment: 2 segments to map, not 4, and
+#                       2 page faults fewer
+#   -z norelro          static data in one page, not split for a read-only part: 1-2 faults
+#                       fewer, and for glibc's loader one mprotect call fewer
+# (--build-id=none and -no-pie were measured too and changed nothing.)
+LAYOUT       = -Wl,-z,noseparate-code,-z,norelro
+NATIVE_LINK  = -Wl,--as-needed $(LAYOUT)
+MUSL_LINK    = -static -s $(LAYOUT)
 cxx_headers  = $(shell $(1) -xc++ -E -v - </dev/null 2>&1 | sed -n 's,^ \(/.*/c++/.*\),-isystem \1,p')
 musl_flags   = -specs $(1) $(call cxx_headers,$(2)) '-D__GLIBC_PREREQ(major,minor)=0' $(MUSL_LINK)
 # Windows: no link time stamp in the executable, so that the same source gives the same bytes.
