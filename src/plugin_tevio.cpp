@@ -81,13 +81,13 @@ constexpr std::string_view info_record_hints =
 // An answer leaves in a single write, at exit. Where standard output is a plain descriptor, the
 // answer is kept as a list of pieces for one gathering write: the program's own fixed texts (the
 // page, the header blocks) are sent from where they lie in the executable, and only the rest is
-// copied, into the static buffer. A copy would touch fresh memory, one page fault per 4 KiB, and
-// for the page that costs more than all the program's other work. Where it is not (Windows, or a
-// stream without a descriptor), standard output is fully buffered in the same static buffer and
-// flushed once, at exit.
+// copied, into the static buffer. A copy touches fresh memory, a page fault per 4 KiB, and for the
+// page those faults cost more than the rest of the program's own work (make bench). Where it is
+// not (Windows, or a stream without a descriptor), standard output is fully buffered in the same
+// static buffer and flushed once, at exit.
 
-// It holds the longest answer there can be: an info record repeating a query string of 128 KiB
-// (the most Linux passes in one variable) with every byte escaped to six.
+// The static buffer holds the longest answer there can be: an info record repeating a query string
+// of 128 KiB (the most Linux passes in one variable) with every byte escaped to six.
 static char output_buffer[1 << 20];
 
 // A fixed text shorter than this is copied like the rest: a piece is worth its own entry in the
@@ -110,6 +110,8 @@ static void send_output()
     last_piece_copied = false;
 }
 
+// Adds the text to the answer. It is copied unless it is a fixed text of the program's own, which
+// is sent from where it lies; nothing is sent before exit unless the answer outgrows the buffer.
 static void write_text(std::string_view text)
 {
     if (!output_gathered) {
