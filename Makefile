@@ -43,8 +43,12 @@ COMPILE  = $(LANGUAGE) $(WARNINGS) $(CXXFLAGS)
 LAYOUT       = -Wl,-z,noseparate-code,-z,norelro
 NATIVE_LINK  = -Wl,--as-needed $(LAYOUT)
 MUSL_LINK    = -static -s $(LAYOUT)
-cxx_headers  = $(shell $(1) -xc++ -E -v - </dev/null 2>&1 | sed -n 's,^ \(/.*/c++/.*\),-isystem \1,p')
+cxx_headers  = $(shell $(1) -xc++ -E -v - </dev/null 2>&1 | \
+                 sed -n 's,^ \(/.*/c++/.*\),-isystem \1,p')
 musl_flags   = -specs $(1) $(call cxx_headers,$(2)) '-D__GLIBC_PREREQ(major,minor)=0' $(MUSL_LINK)
+MUSL_FLAGS   = $(call musl_flags,$(MUSL_SPECS),$(CXX))
+ARM64_FLAGS  = $(call musl_flags,$(ARM64_SPECS),$(ARM64_CROSS)g++)
+ARMHF_FLAGS  = $(call musl_flags,$(ARMHF_SPECS),$(ARMHF_CROSS)g++)
 # Windows: no link time stamp in the executable, so that the same source gives the same bytes.
 WIN64_FLAGS  = -static -s -Wl,--no-insert-timestamp
 
@@ -75,13 +79,13 @@ debug: $(PROGRAM)-debug
 $(PROGRAM): $(INPUTS)
 	$(call build,$(CXX),$(SOURCE) $(NATIVE_LINK),$(CXX),g++)
 $(PROGRAM)-musl: $(INPUTS)
-	$(call build,$(CXX),$(SOURCE) $(call musl_flags,$(MUSL_SPECS),$(CXX)),$(MUSL_SPECS),musl-tools)
+	$(call build,$(CXX),$(SOURCE) $(MUSL_FLAGS),$(MUSL_SPECS),musl-tools)
 $(PROGRAM)-arm64: $(INPUTS)
 	$(call need,$(ARM64_CROSS)g++,g++-aarch64-linux-gnu)
-	$(call build,$(ARM64_CROSS)g++,$(SOURCE) $(call musl_flags,$(ARM64_SPECS),$(ARM64_CROSS)g++),$(ARM64_SPECS),musl-dev:arm64)
+	$(call build,$(ARM64_CROSS)g++,$(SOURCE) $(ARM64_FLAGS),$(ARM64_SPECS),musl-dev:arm64)
 $(PROGRAM)-armhf: $(INPUTS)
 	$(call need,$(ARMHF_CROSS)g++,g++-arm-linux-gnueabihf)
-	$(call build,$(ARMHF_CROSS)g++,$(SOURCE) $(call musl_flags,$(ARMHF_SPECS),$(ARMHF_CROSS)g++),$(ARMHF_SPECS),musl-dev:armhf)
+	$(call build,$(ARMHF_CROSS)g++,$(SOURCE) $(ARMHF_FLAGS),$(ARMHF_SPECS),musl-dev:armhf)
 $(PROGRAM).exe: $(INPUTS)
 	$(call build,$(CROSS)g++,$(SOURCE) $(WIN64_FLAGS),$(CROSS)g++,g++-mingw-w64-x86-64-posix)
 $(PROGRAM)-debug: $(INPUTS) tools/sanitizer_options.cpp
@@ -106,12 +110,13 @@ $(GEN)/%.inc: src/page/%
 # Installs the fastest build this machine can make: the static musl one where musl-tools is
 # installed, which runs in less than half the time the glibc one takes; the native one otherwise.
 FASTEST   = $(wildcard $(MUSL_SPECS))
+FASTER    = for the faster static musl build, apt-get install musl-tools and make install again
 INSTALLED = $(if $(FASTEST),$(PROGRAM)-musl,$(PROGRAM))
 install: $(INSTALLED)
 	mkdir -p $(DESTDIR)$(PLUGINS_DIR)
 	install -m 755 -s $(INSTALLED) $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
 	@echo "install: installed the $(if $(FASTEST),static musl build,native build)"
-	@$(if $(FASTEST),:,echo "install: the static musl build answers faster: apt-get install musl-tools, then make install")
+	@$(if $(FASTEST),:,echo "install: $(FASTER)")
 
 # The release files: each node's executable named by version, system and architecture, and their
 # checksums. The same source gives the same bytes wherever and whenever it is built.
