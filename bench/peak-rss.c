@@ -1,6 +1,6 @@
 /* peak-rss PROGRAM [ARGUMENT...]: runs the program and prints the peak resident set size of the
- * image it executes, in KiB, as a last line "peak-rss: N" on standard error. The program's own
- * output passes through.
+ * image it executes, in KiB, and the page faults that image took, as a last line "peak-rss: N faults: F"
+ * on standard error. The program's own output passes through.
  *
  * The number is VmHWM from /proc/PID/status, read while the process stops on its way out (ptrace's
  * exit event), when its memory is still there. getrusage's ru_maxrss (what /usr/bin/time -f %M
@@ -29,6 +29,22 @@ static long peak_kib(pid_t pid)
     return kib;
 }
 
+/* The minor page faults the process has taken so far (field 10 of /proc/PID/stat), or -1. */
+static long minor_faults(pid_t pid)
+{
+    char path[64];
+    long faults = -1;
+    snprintf(path, sizeof path, "/proc/%d/stat", (int)pid);
+    FILE *stat = fopen(path, "r");
+    if (stat == NULL)
+        return -1;
+    /* The command name may hold spaces, but not ") ", which ends it. */
+    if (fscanf(stat, "%*d (%*[^)]) %*c %*d %*d %*d %*d %*d %*u %ld", &faults) != 1)
+        faults = -1;
+    fclose(stat);
+    return faults;
+}
+
 int main(int argc, char **argv)
 {
     if (argc < 2) {
@@ -43,22 +59,25 @@ int main(int argc, char **argv)
         _exit(127);
     }
     int status;
-    long kib = -1;
+    long kib = -1, faults = -1;
     /* A traced child stops with SIGTRAP once execve has replaced its image. */
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) {
         fputs("peak-rss: the program did not start\n", stderr);
         return 1;
     }
+    /* Faults taken so far were the forked copy's and execve's, not the program's. */
+    const long faults_before = minor_faults(pid);
     ptrace(PTRACE_SETOPTIONS, pid, NULL, (void *)PTRACE_O_TRACEEXIT);
     ptrace(PTRACE_CONT, pid, NULL, NULL);
     while (waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
         int pass_signal = 0;
-        if (status >> 8 == (SIGTRAP | PTRACE_EVENT_EXIT << 8))
+        if (status >> 8 == (SIGTRAP | PTRACE_EVENT_EXIT << 8)) {
             kib = peak_kib(pid);
-        else
+            faults = minor_faults(pid) - faults_before;
+        } else
             pass_signal = WSTOPSIG(status);
         ptrace(PTRACE_CONT, pid, NULL, (void *)(long)pass_signal);
     }
-    fprintf(stderr, "peak-rss: %ld\n", kib);
+    fprintf(stderr, "peak-rss: %ld faults: %ld\n", kib, faults);
     return kib < 0 || !WIFEXITED(status) ? 1 : WEXITSTATUS(status);
 }

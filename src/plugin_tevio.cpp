@@ -16,8 +16,10 @@
 // nothing on standard error and always exits with status 0: failures are answers, not errors.
 // Fork it by changing the texts below and the page files in src/page/; `make` rebuilds.
 
+#include <cerrno>
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +33,7 @@
 #include <windows.h>
 #else
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -75,13 +78,72 @@ constexpr std::string_view info_record_hints =
     "\"verify\":\"plugin_tevio --meta && QUERY_STRING='action=info' plugin_tevio\"}";
 
 /* ==== Output ==== */
+// An answer leaves in a single write, at exit. Where standard output is a plain descriptor, the
+// answer is kept as a list of pieces for one gathering write: the program's own fixed texts (the
+// page, the header blocks) are sent from where they lie in the executable, and only the rest is
+// copied, into the static buffer. A copy touches fresh memory, a page fault per 4 KiB, and for the
+// page those faults cost more than the rest of the program's own work (make bench). Where it is
+// not (Windows, or a stream without a descriptor), standard output is fully buffered in the same
+// static buffer and flushed once, at exit.
 
-// Standard output is fully buffered in this static buffer and flushed once, at exit, so an answer
-// leaves in a single write. It holds the longest answer there can be: an info record repeating a
-// query string of 128 KiB (the most Linux passes in one variable) with every byte escaped to six.
+// The static buffer holds the longest answer there can be: an info record repeating a query string
+// of 128 KiB (the most Linux passes in one variable) with every byte escaped to six.
 static char output_buffer[1 << 20];
 
-static void write_text(std::string_view text) { fwrite(text.data(), 1, text.size(), stdout); }
+// A fixed text shorter than this is copied like the rest: a piece is worth its own entry in the
+// list only when it saves a real copy, and so a few dozen entries are enough for any answer.
+constexpr size_t fixed_text_least = 64;
+constexpr size_t piece_capacity = 32;
+
+static std::string_view output_pieces[piece_capacity];
+static size_t output_piece_count, output_buffer_used;
+static bool output_gathered, last_piece_copied;
+
+static bool is_fixed_text(std::string_view text);
+static void send_pieces(const std::string_view *pieces, size_t count);
+
+// Sends the pieces gathered so far and starts a new list.
+static void send_output()
+{
+    send_pieces(output_pieces, output_piece_count);
+    output_piece_count = output_buffer_used = 0;
+    last_piece_copied = false;
+}
+
+// Adds the text to the answer. It is copied unless it is a fixed text of the program's own, which
+// is sent from where it lies; nothing is sent before exit unless the answer outgrows the buffer.
+static void write_text(std::string_view text)
+{
+    if (!output_gathered) {
+        fwrite(text.data(), 1, text.size(), stdout);
+        return;
+    }
+    // The last entry is kept for copies, so the list never runs out.
+    if (text.size() >= fixed_text_least && output_piece_count < piece_capacity - 1 &&
+        is_fixed_text(text)) {
+        output_pieces[output_piece_count++] = text;
+        last_piece_copied = false;
+        return;
+    }
+    // More than the buffer holds: what is gathered leaves now, and the text after it as it is.
+    if (text.size() > sizeof output_buffer - output_buffer_used) {
+        send_output();
+        if (text.size() > sizeof output_buffer) {
+            send_pieces(&text, 1);
+            return;
+        }
+    }
+    char *copy = output_buffer + output_buffer_used;
+    memcpy(copy, text.data(), text.size());
+    output_buffer_used += text.size();
+    if (last_piece_copied) {
+        std::string_view &last = output_pieces[output_piece_count - 1];
+        last = {last.data(), last.size() + text.size()};
+    } else {
+        output_pieces[output_piece_count++] = {copy, text.size()};
+        last_piece_copied = true;
+    }
+}
 
 static void write_decimal(unsigned long long value)
 {
@@ -123,6 +185,15 @@ constexpr char target_libc[] = "native";
 // block into "\r\r\n", a malformed CGI header line. Binary mode sends the bytes as written.
 static void prepare_platform_output() { _setmode(_fileno(stdout), _O_BINARY); }
 
+// Output goes through the C runtime's stream here, which keeps the binary mode set above.
+static bool gathers_output() { return false; }
+static bool is_fixed_text(std::string_view) { return false; }
+static void send_pieces(const std::string_view *pieces, size_t count)
+{
+    for (size_t i = 0; i < count; i++)
+        fwrite(pieces[i].data(), 1, pieces[i].size(), stdout);
+}
+
 // The computer's name as Windows gives it (at most 255 bytes), or "unknown".
 static void read_host_name(char (&name)[host_name_capacity])
 {
@@ -160,6 +231,52 @@ constexpr char target_libc[] = "native";
 // A host that stops reading early must not kill the process with SIGPIPE: the write fails quietly.
 static void prepare_platform_output() { signal(SIGPIPE, SIG_IGN); }
 
+// The answer is gathered where standard output is the process's own descriptor 1.
+static bool gathers_output() { return fileno(stdout) == STDOUT_FILENO; }
+
+#if defined(__ELF__)
+// The linker's marks around the executable's image: its code, constants and static data.
+extern "C" const char __executable_start[], _end[];
+
+// Whether the text lies in the executable's image and so stays where it is until the process ends;
+// the program never changes a static text once written.
+static bool is_fixed_text(std::string_view text)
+{
+    const auto address = [](const char *p) { return reinterpret_cast<uintptr_t>(p); };
+    return address(text.data()) >= address(__executable_start) &&
+           address(text.data()) + text.size() <= address(_end);
+}
+#else
+static bool is_fixed_text(std::string_view) { return false; }
+#endif
+
+// Writes the pieces to descriptor 1 in one writev, going on where a short write stopped; gives up
+// quietly when the reader has gone.
+static void send_pieces(const std::string_view *pieces, size_t count)
+{
+    struct iovec vectors[piece_capacity];
+    for (size_t i = 0; i < count; i++)
+        vectors[i] = {const_cast<char *>(pieces[i].data()), pieces[i].size()};
+    struct iovec *next = vectors;
+    while (count > 0) {
+        const ssize_t written = writev(STDOUT_FILENO, next, static_cast<int>(count));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return;
+        size_t left = static_cast<size_t>(written);
+        while (count > 0 && left >= next->iov_len) {
+            left -= next->iov_len;
+            next++;
+            count--;
+        }
+        if (count > 0) {
+            next->iov_base = static_cast<char *>(next->iov_base) + left;
+            next->iov_len -= left;
+        }
+    }
+}
+
 // The computer's name as the system gives it (at most 255 bytes), or "unknown".
 static void read_host_name(char (&name)[host_name_capacity])
 {
@@ -189,7 +306,13 @@ static time_t current_time() { return time(nullptr); }
 static void prepare_output()
 {
     prepare_platform_output();
-    setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+    output_piece_count = output_buffer_used = 0;
+    last_piece_copied = false;
+    output_gathered = gathers_output();
+    if (output_gathered)
+        atexit(send_output);
+    else
+        setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
 }
 
 /* ==== Time ==== */

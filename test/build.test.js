@@ -1,10 +1,15 @@
 'use strict';
 // What each build links against: the native one the C library alone, the musl one nothing at all,
-// the Windows one system DLLs only, so each runs on a bare node of its kind.
+// the Windows one system DLLs only, so each runs on a bare node of its kind; and which of them
+// make install puts in place.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { existsSync } = require('node:fs');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { existsSync } = fs;
 const { spawnSync } = require('node:child_process');
+const { identity } = require('./plugin');
 
 const tool = (name, args) => {
   const result = spawnSync(name, args);
@@ -35,4 +40,26 @@ test('the Windows build imports system DLLs only', { skip: once || absent('plugi
   assert.ok(imports.length > 0, 'no import table found');
   const system = ['kernel32.dll', 'msvcrt.dll', 'user32.dll', 'advapi32.dll', 'ntdll.dll', 'ws2_32.dll'];
   assert.deepEqual(imports.filter((dll) => !system.includes(dll) && !dll.startsWith('api-ms-win-')), []);
+});
+
+// make install picks the static musl build where musl is installed, the native one elsewhere, and
+// either way leaves a working plugin and says which it installed.
+test('make install installs the fastest build there is, and says which', { skip: once }, async (t) => {
+  const musl = '/usr/lib/x86_64-linux-musl/musl-gcc.specs';
+  // [case, variables, static executable expected, what make says]
+  const table = [
+    ['musl present', [], true, /^install: installed the static musl build$/m],
+    ['no musl', ['MUSL_SPECS=/nonexistent/musl-gcc.specs'], false, /^install: installed the native build\ninstall: .*musl-tools/m],
+  ];
+  for (const [name, variables, isStatic, says] of table)
+    await t.test(name, { skip: isStatic && !existsSync(musl) && `needs ${musl}` }, () => {
+      const destination = fs.mkdtempSync(path.join(os.tmpdir(), 'install-'));
+      const made = spawnSync('make', ['-s', 'install', `DESTDIR=${destination}`, 'PLUGINS_DIR=/plugins', ...variables], { encoding: 'utf8' });
+      assert.equal(made.status, 0, made.stderr);
+      assert.match(made.stdout, says);
+      const installed = path.join(destination, 'plugins/plugin_tevio');
+      assert.equal(/INTERP/.test(tool('readelf', ['-l', installed])), !isStatic);
+      assert.equal(spawnSync(installed, ['--meta']).stdout.toString(), identity().meta);
+      fs.rmSync(destination, { recursive: true });
+    });
 });

@@ -41,8 +41,9 @@ if (underLauncher)
     if (process.env[name] !== undefined) launcherEnv[name] = process.env[name];
 
 // Bytes above 0x7F cannot be compared through a launcher that converts the environment between
-// code pages (Wine does); cases that need them run on the native builds only.
-const rawBytesPass = !underLauncher;
+// code pages (Wine does); cases that need them run on the native builds and under qemu-user, which
+// passes the environment on unchanged.
+const rawBytesPass = !underLauncher || /^qemu-/.test(path.basename(command));
 
 const archNames = { x64: 'x86_64', arm64: 'aarch64', ia32: 'x86', arm: 'arm' };
 const [osName, archName, libcName] = (

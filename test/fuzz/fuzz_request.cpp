@@ -3,7 +3,9 @@
 // The program's source is included as it is. Three names are redirected before it is read: its
 // `main` becomes plugin_main, its standard output becomes a stream that captures the answer in
 // memory, and `exit` (which the gate calls after a refusal) jumps back here instead of ending the
-// fuzzer. The program gets no branch of its own for this.
+// fuzzer. The program gets no branch of its own for this. A captured stream has no descriptor, so
+// the answer goes through the C library's stream, as on Windows; the single gathered write that
+// Linux builds make is checked by the black-box suite, against the sanitizer build too.
 //
 // One input is one request:
 //   byte 0     which parts are present: 1 first argument, 2 QUERY_STRING, 4 BOT_PASSWORD,
