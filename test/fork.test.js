@@ -66,6 +66,11 @@ test('a fork builds, gives its own golden answers and keeps nothing of the old n
   assert.equal(checked.status, 0, checked.stdout.slice(-3000));
   assert.match(checked.stdout, /# fail 0/);
 
+  // A longer name lengthens lines; the fork's sources are formatted as its make test checks them.
+  const sources = [`src/plugin_${NAME}.cpp`, 'test/fuzz/fuzz_request.cpp', 'tools/sanitizer_options.cpp'];
+  const format = spawnSync('clang-format', ['--dry-run', '--Werror', ...sources], { cwd: target, encoding: 'utf8' });
+  assert.equal(format.status, 0, format.stderr.slice(0, 2000));
+
   const page = spawnSync(path.join(target, `plugin_${NAME}`), [], { env: {}, encoding: 'latin1' }).stdout;
   assert.ok(page.includes(`git clone ${REPO}</code>`));
   assert.ok(page.includes(`'/plugin_${NAME}?action='`));
