@@ -150,15 +150,16 @@ uninstall:
 
 # Installs what the checks need when it is missing, then builds and runs them all: the black-box
 # suite once per build (the sanitizer twin too, the Windows one under Wine, the ARM ones under
-# qemu-user), the page in a real browser, and a short fuzzing run. The suite is the contract every
-# plugin made from this one keeps (test/contract/), the golden answers (test/golden/) and the
-# checks of the whole repository.
+# qemu-user), the checks of the repository's tools and builds once (test/repository/), the page in
+# a real browser, and a short fuzzing run. The suite is the contract every plugin made from this
+# one keeps (test/contract/) and the golden answers (test/golden/).
 SUITE = test/*.test.js test/contract/*.test.js
 test:
 	tools/install-deps
 	$(MAKE) all musl arm64 armhf win64 debug
 	clang-format --dry-run --Werror $(FORMATTED)
 	node --test $(SUITE)
+	node --test test/repository/*.test.js
 	PLUGIN_CMD=./$(PROGRAM)-musl PLUGIN_PLATFORM='linux x86_64 musl' node --test $(SUITE)
 	PLUGIN_CMD=./$(PROGRAM)-debug node --test $(SUITE)
 	tools/with-wine node --test $(SUITE)
