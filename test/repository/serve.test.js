@@ -7,7 +7,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { spawn, spawnSync } = require('node:child_process');
-const { start } = require('../../tools/serve.js');
+const { start } = require('../../tools/serve/server.js');
 const { launchChromium, PLUGIN_DIR } = require('../../tools/browser.js');
 
 // One fake plugin; the `mode` parameter of its query chooses what it writes.
@@ -200,7 +200,7 @@ describe('front page', () => {
 });
 
 describe('rebuilding on save, with a stand-in for make', () => {
-  const SETTLE_MS = 200; // as in serve.js
+  const SETTLE_MS = 200; // as in tools/serve/watch.js
   const QUIET_MS = 3 * SETTLE_MS;
   const WAIT_LIMIT_MS = 10000; // a request held past this by builds that never end fails the test
   // Stands in for make: reads src/a.txt, records what it read when it starts and when it ends,
