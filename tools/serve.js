@@ -17,6 +17,10 @@
 // the status taken from a "Status:" line. A plugin that cannot start, exits non-zero, writes no
 // header block or runs too long is answered with 502, whose body and log line say which.
 //
+// It listens on 127.0.0.1 only and answers only requests whose Host header is 127.0.0.1 or
+// localhost with its port; any other gets 403, so that a page of another site cannot read the
+// plugins' answers through it.
+//
 // With --watch REPO it is the author's loop: it runs `make` in REPO at start and again after each
 // save under REPO/src or to REPO/Makefile, and answers no request for the front page or a plugin
 // until that build is done. While the source does not build, the front page shows the build's

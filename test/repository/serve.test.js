@@ -4,6 +4,7 @@
 const { describe, test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
+const http = require('node:http');
 const os = require('node:os');
 const path = require('node:path');
 const { spawn, spawnSync } = require('node:child_process');
@@ -148,6 +149,34 @@ describe('routes and logging', () => {
       for (const [address] of requests) await (await fetch(new URL(address, host.url))).text();
       await new Promise((resolve) => setImmediate(resolve));
       assert.deepEqual(lines.map((line) => line.replace(/ \d+(\.\d+)?ms/, ' Nms')), requests.map(([, line]) => line));
+    }));
+
+  // A page of another site whose name is pointed at 127.0.0.1 sends its own name as Host.
+  test('only a Host naming this server is answered', () =>
+    withHost({}, async (host) => {
+      const { port } = new URL(host.url);
+      // [Host header, or null for none; expected status]
+      const cases = [
+        [`127.0.0.1:${port}`, 200],
+        [`localhost:${port}`, 200],
+        [`LocalHost:${port}`, 200],
+        [`evil.example:${port}`, 403],
+        [`127.0.0.1:${port}.evil.example`, 403],
+        [`evil-localhost:${port}`, 403],
+        [`127.0.0.1:${Number(port) + 1}`, 403],
+        ['127.0.0.1', 403],
+        [`[::1]:${port}`, 403],
+        [null, 403],
+      ];
+      for (const [name, status] of cases) {
+        const response = await new Promise((resolve, reject) => {
+          const headers = name === null ? {} : { Host: name };
+          http.get({ host: '127.0.0.1', port, path: '/plugin_fake?mode=env', headers, setHost: false }, resolve).on('error', reject);
+        });
+        response.resume();
+        assert.equal(response.statusCode, status, `Host ${name}`);
+        if (status === 403) assert.equal(response.headers['content-type'], 'text/plain; charset=utf-8');
+      }
     }));
 
   test('the command line prints its address and serves', async () => {
