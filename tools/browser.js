@@ -7,7 +7,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { chromium } = require('playwright-core');
-const { start } = require('./serve.js');
+const { start } = require('./serve/server.js');
 
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 const CHROMIUM_ARGS = [

@@ -4,19 +4,16 @@
 const { describe, test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
+const http = require('node:http');
 const os = require('node:os');
 const path = require('node:path');
 const { spawn, spawnSync } = require('node:child_process');
-const { start } = require('../../tools/serve.js');
-const { launchChromium, PLUGIN_DIR } = require('../../tools/browser.js');
+const { start } = require('../../tools/serve/server.js');
+const { PLUGIN_DIR } = require('../../tools/browser.js');
 
 // One fake plugin; the `mode` parameter of its query chooses what it writes.
 const FAKE = `#!${process.execPath}
 const out = (text) => process.stdout.write(text);
-if (process.argv[2] === '--meta') {
-  out(JSON.stringify({ name: "<b>fake</b> & 'co'", desc: '"quoted" <script>window.hit=1</script>' }) + '\\n');
-  process.exit(0);
-}
 const mode = new URLSearchParams(process.env.QUERY_STRING).get('mode');
 ({
   env: () => out('Content-Type: application/json\\r\\n\\r\\n' + JSON.stringify(process.env)),
@@ -150,6 +147,34 @@ describe('routes and logging', () => {
       assert.deepEqual(lines.map((line) => line.replace(/ \d+(\.\d+)?ms/, ' Nms')), requests.map(([, line]) => line));
     }));
 
+  // A page of another site whose name is pointed at 127.0.0.1 sends its own name as Host.
+  test('only a Host naming this server is answered', () =>
+    withHost({}, async (host) => {
+      const { port } = new URL(host.url);
+      // [Host header, or null for none; expected status]
+      const cases = [
+        [`127.0.0.1:${port}`, 200],
+        [`localhost:${port}`, 200],
+        [`LocalHost:${port}`, 200],
+        [`evil.example:${port}`, 403],
+        [`127.0.0.1:${port}.evil.example`, 403],
+        [`evil-localhost:${port}`, 403],
+        [`127.0.0.1:${Number(port) + 1}`, 403],
+        ['127.0.0.1', 403],
+        [`[::1]:${port}`, 403],
+        [null, 403],
+      ];
+      for (const [name, status] of cases) {
+        const response = await new Promise((resolve, reject) => {
+          const headers = name === null ? {} : { Host: name };
+          http.get({ host: '127.0.0.1', port, path: '/plugin_fake?mode=env', headers, setHost: false }, resolve).on('error', reject);
+        });
+        response.resume();
+        assert.equal(response.statusCode, status, `Host ${name}`);
+        if (status === 403) assert.equal(response.headers['content-type'], 'text/plain; charset=utf-8');
+      }
+    }));
+
   test('the command line prints its address and serves', async () => {
     const child = spawn(process.execPath, [path.join(__dirname, '../../tools/serve.js'), '--port', '0', '--plugins', dir], { stdio: ['ignore', 'pipe', 'inherit'] });
     try {
@@ -168,39 +193,28 @@ describe('routes and logging', () => {
       child.kill();
     }
   });
-});
 
-describe('front page', () => {
-  test('lists each plugin from its meta record, escaped, with its page embedded', () =>
-    withHost({}, async (host) => {
-      const browser = await launchChromium();
-      try {
-        const page = await browser.newPage();
-        await page.goto(host.url);
-        const sections = await page.$$eval('section h2', (headings) => headings.map((h) => [h.textContent, h.nextElementSibling.textContent]));
-        // the real plugin is listed by what its own meta record says
-        const meta = JSON.parse(spawnSync(path.join(PLUGIN_DIR, 'plugin_tevio'), ['--meta'], { encoding: 'utf8' }).stdout);
-        assert.deepEqual(sections.map(([name]) => name), ["<b>fake</b> & 'co'", meta.name]);
-        assert.ok(sections[0][1].startsWith('"quoted" <script>window.hit=1</script>'));
-        assert.ok(sections[1][1].startsWith(meta.desc));
-        assert.deepEqual(await page.evaluate(() => [document.querySelectorAll('b, main script').length, typeof window.hit]), [0, 'undefined']);
-        const frame = page.frameLocator('#plugin-tevio iframe');
-        await frame.locator('#badge').filter({ hasText: 'live' }).waitFor();
-        assert.equal(await frame.locator('.top').count(), 1, 'embedded without the back bar');
-        // a node name given on the front page stores the password under it and reaches the page
-        await page.fill('#node', 'alpha');
-        await page.fill('#pwd', 'k');
-        await page.click('#save');
-        assert.deepEqual(await page.evaluate(() => [localStorage.getItem('bot_pwd_alpha'), localStorage.getItem('bot_active_pwd')]), ['k', 'k']);
-        await frame.locator('#raw').filter({ hasText: '"query_string": "plugin=tevio&action=info&node=alpha&pwd=k"' }).waitFor();
-      } finally {
-        await browser.close();
-      }
-    }));
+  // A wrong option is refused with the usage, before anything listens (a server that started would
+  // run into the time limit).
+  const wrong = [
+    [['--nope'], "Unknown option '--nope'"],
+    [['stray'], "Unexpected argument 'stray'"],
+    [['--port'], "Option '--port <value>' argument missing"],
+    [['--port', '65536'], '--port needs a number from 0 to 65535'],
+    [['--timeout', '0'], '--timeout needs a positive number of milliseconds'],
+  ];
+  for (const [args, message] of wrong) {
+    test(`the command line refuses ${args.join(' ')}`, () => {
+      const run = spawnSync(process.execPath, [path.join(__dirname, '../../tools/serve.js'), '--plugins', dir, ...args], { encoding: 'utf8', timeout: 10000 });
+      assert.equal(run.status, 2, run.stderr);
+      assert.ok(run.stderr.startsWith(`serve.js: ${message}`), run.stderr);
+      assert.ok(run.stderr.endsWith('\nusage: node tools/serve.js [--port 8080] [--plugins DIR] [--password PW] [--timeout MS] [--watch REPO]\n'), run.stderr);
+    });
+  }
 });
 
 describe('rebuilding on save, with a stand-in for make', () => {
-  const SETTLE_MS = 200; // as in serve.js
+  const SETTLE_MS = 200; // as in tools/serve/watch.js
   const QUIET_MS = 3 * SETTLE_MS;
   const WAIT_LIMIT_MS = 10000; // a request held past this by builds that never end fails the test
   // Stands in for make: reads src/a.txt, records what it read when it starts and when it ends,
