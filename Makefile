@@ -199,7 +199,12 @@ bench: $(PROGRAM) $(PROGRAM)-musl
 fork:
 	@tools/fork "$$NAME" "$$DIR" $${REPO:+"$$REPO"}
 
+# Brings the upstream's later work into this fork, as .upstream.json records it:
+# make update [FROM=path or git address] [TO=commit, tag or branch] [BASE=commit] [CHECK=1]
+update:
+	@tools/update $${FROM:+--from "$$FROM"} $${TO:+--to "$$TO"} $${BASE:+--base "$$BASE"} $(if $(filter-out 0,$(CHECK)),--check)
+
 clean:
 	rm -rf build dist $(PROGRAM) $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe $(PROGRAM)-debug
 
-.PHONY: all musl arm64 armhf win64 debug fuzz install uninstall dist test format golden serve screenshots bench fork clean
+.PHONY: all musl arm64 armhf win64 debug fuzz install uninstall dist test format golden serve screenshots bench fork update clean

@@ -50,9 +50,16 @@ test('a fork builds, gives its own golden answers and keeps nothing of the old n
   assert.equal(made.status, 0, made.stderr);
   assert.match(made.stdout.trim().split('\n').pop(), new RegExp(`cd ${target} and run make test$`));
 
-  // No text of the fork names the old plugin, in any spelling; only the reference texts are left out.
-  const leftovers = spawnSync('grep', ['-rIil', slug, '.'], { cwd: target, encoding: 'utf8' }).stdout;
-  assert.equal(leftovers, '');
+  // No text of the fork names the old plugin, in any spelling, but its record of where it came from
+  // and the README's line saying so; only the reference texts are left out.
+  const git = (...args) => spawnSync('git', args, { cwd: target, encoding: 'utf8' }).stdout.trim();
+  const leftovers = git('grep', '-Iin', slug, '--', '.', ':!.upstream.json').split('\n').filter((line) => line && !/^README\.md:\d+:> A fork of /.test(line));
+  assert.deepEqual(leftovers, []);
+  const record = JSON.parse(fs.readFileSync(path.join(target, '.upstream.json'), 'utf8'));
+  const upstreamCommit = spawnSync('git', ['rev-parse', 'HEAD'], { encoding: 'utf8' }).stdout.trim();
+  assert.deepEqual([record.commit, record.from, record.name, record.repo], [upstreamCommit, slug, NAME, REPO]);
+  assert.deepEqual([git('rev-list', '--count', 'HEAD'), git('status', '--porcelain')], ['1', '']);
+  assert.match(git('log', '-1', '--format=%B'), new RegExp(`from ${record.upstream} at ${upstreamCommit}`));
   assert.ok(fs.existsSync(path.join(target, `src/plugin_${NAME}.cpp`)));
   assert.ok(!fs.existsSync(path.join(target, 'test/reference.test.js')));
 
