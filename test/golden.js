@@ -118,10 +118,13 @@ function answer(request) {
   const live = request.live ?? [];
   const { text, missing } = mask(run(request).out, [...NODE_FACTS, ...live]);
   const lacking = live.filter((name) => missing.includes(name));
-  if (lacking.length > 0 && buildWord(request) === undefined)
+  if (lacking.length > 0 && buildWord(request) === undefined) {
+    const otherwise = defaultBuild() ? '' :
+      `; if this build (${build().join(' ')}) answers otherwise on purpose, add perBuild: ['${build()[0]}'] to the row`;
     throw new Error(
       `row '${request.name}' of the request table in ${TABLE} names the live member${lacking.length > 1 ? 's' : ''} ` +
-        `${lacking.join(', ')}, which its answer (${path.relative(process.cwd(), fileOf(request))}) lacks`);
+        `${lacking.join(', ')}, which its answer (${path.relative(process.cwd(), fileOf(request))}) lacks${otherwise}`);
+  }
   return text;
 }
 
