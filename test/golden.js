@@ -12,6 +12,7 @@
 //             (os, arch or libc: 'windows', 'musl', 'aarch64'); such a build's answer is kept in
 //             NAME.WORD.txt, written by `make golden` run with that build, and the row's live members
 //             need not stand in it
+// as in { name: 'load', query: 'action=load', live: ['load1', 'load5'], perBuild: ['windows'] }.
 const fs = require('node:fs');
 const path = require('node:path');
 const { run, jsonAnswer, stringEnd } = require('./plugin');
