@@ -4,10 +4,18 @@
 // test/golden.test.js checks every build against them, printing what differs.
 //
 // A new action or a new kind of request is one more row here, then `make golden` and a look at
-// the diff it prints.
+// the diff it prints. A row may also say:
+//   live      the JSON members whose values change from run to run (of any type: a load average, a
+//             list of processes), written in the golden file as a placeholder, "load1":<load1>; the
+//             node facts below are masked in every answer without being named
+//   perBuild  the builds whose answer differs on purpose, by a word of the platform they report
+//             (os, arch or libc: 'windows', 'musl', 'aarch64'); such a build's answer is kept in
+//             NAME.WORD.txt, written by `make golden` run with that build, and the row's live members
+//             need not stand in it
+// as in { name: 'load', query: 'action=load', live: ['load1', 'load5'], perBuild: ['windows'] }.
 const fs = require('node:fs');
 const path = require('node:path');
-const { run } = require('./plugin');
+const { run, jsonAnswer, stringEnd } = require('./plugin');
 
 const REQUESTS = [
   { name: 'meta', args: ['--meta'] },
@@ -22,29 +30,115 @@ const REQUESTS = [
   { name: 'refused', query: 'action=info', env: { BOT_PASSWORD: 'secret' } },
 ];
 
-// What differs from node to node, build to build and run to run: the JSON members named here are
-// written as a placeholder, e.g. "pid":<pid>.
-const LIVE_STRINGS = ['hostname', 'os', 'arch', 'libc', 'utc'];
-const LIVE_NUMBERS = ['pid'];
+// What differs from node to node, build to build and run to run in the info record.
+const NODE_FACTS = ['hostname', 'os', 'arch', 'libc', 'pid', 'utc'];
 
 const DIRECTORY = path.join(__dirname, 'golden');
-const fileOf = (request) => path.join(DIRECTORY, `${request.name}.txt`);
+const TABLE = 'test/golden.js';
+
+// The build under test, as its info record names it: [os, arch, libc].
+let platform = null;
+function build() {
+  if (platform === null) {
+    const { os, arch, libc } = jsonAnswer(run({ query: 'action=info' }).out).node;
+    platform = [os, arch, libc];
+  }
+  return platform;
+}
+
+// The word of `perBuild` that names the build under test, or undefined.
+const buildWord = (request) => request.perBuild?.find((word) => build().includes(word));
+const fileName = (name, word) => (word === undefined ? `${name}.txt` : `${name}.${word}.txt`);
+const fileOf = (request) => path.join(DIRECTORY, fileName(request.name, buildWord(request)));
+
+// How to write the golden files of a build: `make golden` runs the native build; another build
+// is named with PLUGIN_CMD, and the Windows one runs under Wine.
+const defaultBuild = () => process.env.PLUGIN_CMD === undefined;
+function goldenCommand(word) {
+  if (word === undefined) return 'make golden';
+  if (word === 'windows') return 'make win64 && tools/with-wine make golden';
+  return `PLUGIN_CMD='<the command that runs the ${word} build>' make golden`;
+}
+
+/* ==== Masking what is live ==== */
+
+const NUMBER_OR_WORD = /-?\d+(?:\.\d+)?(?:[eE][+-]?\d+)?|true|false|null/y;
+
+// The end of the JSON value that starts at `at`, of any type.
+function valueEnd(text, at) {
+  if (text[at] === '"') return stringEnd(text, at);
+  if (text[at] === '{' || text[at] === '[') {
+    for (let i = at, depth = 0; i < text.length; i++) {
+      if (text[i] === '"') i = stringEnd(text, i) - 1;
+      else if (text[i] === '{' || text[i] === '[') depth++;
+      else if ((text[i] === '}' || text[i] === ']') && --depth === 0) return i + 1;
+    }
+    return -1;
+  }
+  NUMBER_OR_WORD.lastIndex = at;
+  return NUMBER_OR_WORD.test(text) ? NUMBER_OR_WORD.lastIndex : -1;
+}
+
+// The answer with the value of every member named in `names` written as a placeholder: "<name>"
+// for a string, <name> for any other value. Only a JSON body is looked at (after the header block,
+// or the whole answer, as the meta record is); a page is left as it is. Returns the masked text and
+// the names of `names` that stand nowhere in it.
+function mask(out, names) {
+  const head = out.indexOf('\r\n\r\n');
+  const start = head === -1 ? 0 : head + 4;
+  const found = new Set();
+  if (out[start] !== '{' && out[start] !== '[') return { text: out, missing: names };
+  let text = out.slice(0, start);
+  for (let at = start; at < out.length; ) {
+    if (out[at] !== '"') {
+      text += out[at++];
+      continue;
+    }
+    const end = stringEnd(out, at);
+    if (end === -1) {
+      text += out.slice(at);
+      break;
+    }
+    const key = out.slice(at + 1, end - 1);
+    text += out.slice(at, end);
+    at = end;
+    if (out[at] !== ':' || !names.includes(key)) continue;
+    const valueAt = at + 1;
+    const valueStop = valueEnd(out, valueAt);
+    if (valueStop === -1) continue;
+    found.add(key);
+    text += out[valueAt] === '"' ? `:"<${key}>"` : `:<${key}>`;
+    at = valueStop;
+  }
+  return { text, missing: names.filter((name) => !found.has(name)) };
+}
 
 // The answer to a request with its live values masked, as a latin1 string (one character a byte).
-// A quote inside a JSON string is escaped, so a masked member never starts inside a string.
+// A live member the row names that the answer lacks is an error, but for a build the row names.
 function answer(request) {
-  let out = run(request).out;
-  for (const name of LIVE_STRINGS) out = out.replace(new RegExp(`"${name}":"(?:[^"\\\\]|\\\\.)*"`, 'g'), `"${name}":"<${name}>"`);
-  for (const name of LIVE_NUMBERS) out = out.replace(new RegExp(`"${name}":-?\\d+`, 'g'), `"${name}":<${name}>`);
-  return out;
+  const live = request.live ?? [];
+  const { text, missing } = mask(run(request).out, [...NODE_FACTS, ...live]);
+  const lacking = live.filter((name) => missing.includes(name));
+  if (lacking.length > 0 && buildWord(request) === undefined) {
+    const otherwise = defaultBuild() ? '' :
+      `; if this build (${build().join(' ')}) answers otherwise on purpose, add perBuild: ['${build()[0]}'] to the row`;
+    throw new Error(
+      `row '${request.name}' of the request table in ${TABLE} names the live member${lacking.length > 1 ? 's' : ''} ` +
+        `${lacking.join(', ')}, which its answer (${path.relative(process.cwd(), fileOf(request))}) lacks${otherwise}`);
+  }
+  return text;
 }
 
 const read = (file) => (fs.existsSync(file) ? fs.readFileSync(file).toString('latin1') : null);
 const write = (file, text) => fs.writeFileSync(file, Buffer.from(text, 'latin1'));
 
-// Golden files that no row of the table names any more.
-const orphans = () =>
-  fs.readdirSync(DIRECTORY).filter((file) => file.endsWith('.txt') && !REQUESTS.some((r) => `${r.name}.txt` === file));
+// Golden files that no row of the table names: each row names NAME.txt and NAME.WORD.txt for each
+// word of its perBuild.
+function orphans(files = fs.readdirSync(DIRECTORY), requests = REQUESTS) {
+  const named = new Set(requests.flatMap((request) =>
+    [undefined, ...(request.perBuild ?? [])].map((word) => fileName(request.name, word))));
+  return files.filter((file) => file.endsWith('.txt') && !named.has(file));
+}
 
 /* ==== A readable diff ==== */
 
@@ -82,4 +176,4 @@ function diff(before, after, context = 2) {
   return shown.join('\n');
 }
 
-module.exports = { REQUESTS, fileOf, answer, read, write, orphans, diff };
+module.exports = { REQUESTS, TABLE, build, buildWord, fileOf, defaultBuild, goldenCommand, mask, answer, read, write, orphans, diff };

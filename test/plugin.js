@@ -96,23 +96,45 @@ function jsonString(latin1) {
   return written + '"';
 }
 
-// A parsed value written back compactly with the writer above; integers only, as the plugin writes.
-function compactJson(value) {
-  if (typeof value === 'string') return jsonString(value);
-  if (Array.isArray(value)) return `[${value.map(compactJson).join(',')}]`;
-  if (value !== null && typeof value === 'object')
-    return `{${Object.entries(value).map(([key, member]) => jsonString(key) + ':' + compactJson(member)).join(',')}}`;
-  return String(value);
+// The end of the JSON string that opens with the quote at `at`: the index after its closing quote,
+// or -1 when the text ends first.
+function stringEnd(text, at) {
+  for (let i = at + 1; i < text.length; i++) {
+    if (text[i] === '\\') i++;
+    else if (text[i] === '"') return i + 1;
+  }
+  return -1;
 }
 
-// Checks a JSON answer and returns its parsed value: the JSON header block, then one line of
-// compact JSON whose strings are written in the writer's forms, opening with a boolean `ok`.
+// A few bytes either side of `at`, to show where a check failed.
+const near = (text, at) => JSON.stringify(text.slice(Math.max(0, at - 30), at + 30));
+
+// Checks a JSON answer and returns its parsed value: the JSON header block, then one line of JSON
+// opening with a boolean `ok`, compact (no whitespace outside strings), with every string, keys
+// included, in the writer's forms. Numbers are the plugin's to write in any form JSON allows
+// (4.90, 1e3, -0): they are read as written, never written again to be compared.
 function jsonAnswer(out) {
   assert.ok(out.startsWith(JSON_HEADER), `not a JSON answer: ${JSON.stringify(out.slice(0, 120))}`);
   const line = out.slice(JSON_HEADER.length);
   assert.equal(line.indexOf('\n'), line.length - 1, 'the answer is one line ended by a line feed');
-  const value = JSON.parse(line.slice(0, -1));
-  assert.equal(compactJson(value), line.slice(0, -1), 'compact JSON in the writer\'s forms');
+  const text = line.slice(0, -1);
+  let value;
+  try {
+    value = JSON.parse(text);
+  } catch (error) {
+    assert.fail(`the answer is not JSON (${error.message}): ${JSON.stringify(text.slice(0, 200))}`);
+  }
+  for (let at = 0; at < text.length; ) {
+    if (text[at] === '"') {
+      const end = stringEnd(text, at);
+      const written = text.slice(at, end);
+      assert.equal(written, jsonString(JSON.parse(written)), `a string not in the writer's forms at byte ${at}: ${near(text, at)}`);
+      at = end;
+    } else {
+      assert.ok(!' \t\r'.includes(text[at]), `whitespace outside a string at byte ${at}, not compact: ${near(text, at)}`);
+      at++;
+    }
+  }
   assert.equal(Object.keys(value)[0], 'ok');
   assert.equal(typeof value.ok, 'boolean');
   return value;
@@ -185,6 +207,7 @@ module.exports = {
   REFUSAL,
   UNKNOWN_ACTION,
   jsonString,
+  stringEnd,
   jsonAnswer,
   identity,
   assertEcho,

@@ -29,6 +29,25 @@ function startHost(options = {}) {
   return start({ port: 0, plugins: PLUGIN_DIR, log: null, ...options });
 }
 
+// Installed in every page before its own script: keeps count of the page's calls to the plugin that
+// are not yet done. A call is done a task after its fetch, and each read of its body, settle, so
+// that the page's own callbacks on the answer have run by then. The count is kept under a symbol,
+// which adds no name to the page's globals.
+function countCalls() {
+  const pending = Symbol.for('plugin calls pending');
+  window[pending] = 0;
+  const counted = (start) => function (...args) {
+    window[pending]++;
+    const result = start.apply(this, args);
+    const done = () => setTimeout(() => { window[pending]--; }, 0);
+    result.then(done, done);
+    return result;
+  };
+  window.fetch = counted(window.fetch);
+  for (const read of ['json', 'text', 'arrayBuffer', 'blob', 'formData'])
+    Response.prototype[read] = counted(Response.prototype[read]);
+}
+
 // Opens `address` (a path on the host) in a new context. Options:
 //   storage:  entries to put in the origin's local storage before the page loads
 //   scheme:   'light' or 'dark' system colour preference
@@ -36,20 +55,24 @@ function startHost(options = {}) {
 //   before:   async (page) => {} run after storage is set and before the page is opened
 //             (to install request routes)
 //   headers:  extra headers for the page's own document request only (not for its script's calls)
-// Resolves with { context, page, requests }, where requests collects the page's calls to the
-// plugin as { url (path and query), header (X-Bot-Password or undefined) }.
+// Resolves with { context, page, requests, errors }: requests collects the page's calls to the
+// plugin as { url (path and query), header (X-Bot-Password or undefined), request (Playwright's) },
+// errors what the page's scripts raised and left uncaught.
 async function openPage(browser, hostUrl, address, options = {}) {
   const context = await browser.newContext({
     viewport: options.viewport || { width: 1000, height: 900 },
     colorScheme: options.scheme || 'dark',
   });
+  await context.addInitScript(countCalls);
   const page = await context.newPage();
   const requests = [];
+  const errors = [];
   page.on('request', (request) => {
     if (request.resourceType() !== 'fetch') return;
     const url = new URL(request.url());
-    requests.push({ url: url.pathname + url.search, header: request.headers()['x-bot-password'] });
+    requests.push({ url: url.pathname + url.search, header: request.headers()['x-bot-password'], request });
   });
+  page.on('pageerror', (error) => errors.push(error));
   if (options.storage) {
     // Any address of the origin will do to reach its storage; this one answers 404 quickly.
     await page.goto(new URL('/storage-setup', hostUrl).href);
@@ -64,7 +87,7 @@ async function openPage(browser, hostUrl, address, options = {}) {
       route.continue({ headers: { ...request.headers(), ...options.headers } }));
   }
   await page.goto(target);
-  return { context, page, requests };
+  return { context, page, requests, errors };
 }
 
 // Copies what `make` needs, src/ and the Makefile, from the repository into a new temporary folder,
@@ -76,18 +99,30 @@ function copyForBuild(repository = REPOSITORY) {
   return copy;
 }
 
-// Waits until the start-up refresh has completed (the badge left "connecting").
+// Waits until every call the page has made to the plugin is done and the page has shown its answer.
 function settled(page) {
-  return page.waitForFunction(() => {
-    const badge = document.getElementById('badge');
-    return badge && badge.textContent !== 'connecting';
-  });
+  return page.waitForFunction(() => window[Symbol.for('plugin calls pending')] === 0);
 }
+
+// Presses each of the page's buttons in turn, after filling its text fields with `typed` when given,
+// and waits for the calls each press makes; the page's `requests` gather them.
+async function pressEveryButton(page, typed) {
+  await settled(page);
+  if (typed !== undefined)
+    for (const field of await page.locator('input[type=text], input:not([type]), textarea').all()) await field.fill(typed);
+  for (const button of await page.locator('button').all()) {
+    await button.click();
+    await settled(page);
+  }
+}
+
+// The action a call to the plugin asks for, on either route.
+const actionOf = (url) => new URL(url, 'http://host').searchParams.get('action');
 
 // For a test file: starts Chromium and the host (with `hostOptions`) before its tests and stops
 // them after. The session holds them as `browser` and `host`, and its withPage(address, options,
-// check) opens the page as openPage does, awaits check({ context, page, requests }) and closes
-// the context.
+// check) opens the page as openPage does, awaits check({ context, page, requests, errors }) and
+// closes the context.
 function browserSession({ before, after }, hostOptions = {}) {
   const session = {
     async withPage(address, options, check) {
@@ -106,4 +141,6 @@ function browserSession({ before, after }, hostOptions = {}) {
   return session;
 }
 
-module.exports = { launchChromium, startHost, openPage, settled, browserSession, copyForBuild, PLUGIN_DIR, CHROMIUM_ARGS };
+module.exports = {
+  launchChromium, startHost, openPage, settled, pressEveryButton, actionOf, browserSession, copyForBuild, PLUGIN_DIR, CHROMIUM_ARGS,
+};

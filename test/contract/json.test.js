@@ -4,7 +4,7 @@
 // forms, so an escape written another way fails where the value is read back).
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { run, assertInfo, assertEcho, assertUnknown } = require('../plugin');
+const { run, assertInfo, assertEcho, assertUnknown, jsonAnswer, JSON_HEADER } = require('../plugin');
 
 test('info record: the node, the plugin and the raw query string', async (t) => {
   const queries = [
@@ -72,5 +72,22 @@ test('any other action is answered with the unknown-action object', async (t) =>
       const { out, status } = run({ query });
       assertUnknown(out, action);
       assert.equal(status, 0);
+    });
+});
+
+test('the strict reading takes any JSON number as written and holds the text to one compact line', async (t) => {
+  // [answer line, what the reading says of it (null: taken)]
+  const table = [
+    ['{"ok":true,"load15":4.90,"big":1e3,"zero":-0,"small":12.5E-3}', null],
+    ['{"ok":true, "n":1}', /whitespace outside a string/],
+    ['{"ok":true}\r', /whitespace outside a string/],
+    ['{"ok":true,"s":"a\\/b"}', /writer's forms/],
+    ['{"ok":true,"n":01}', /not JSON/],
+  ];
+  for (const [line, fault] of table)
+    await t.test(line, () => {
+      const read = () => jsonAnswer(`${JSON_HEADER}${line}\n`);
+      if (fault === null) assert.deepEqual(read(), JSON.parse(line));
+      else assert.throws(read, fault);
     });
 });

@@ -147,13 +147,13 @@ static std::string run_request(const Request &request)
 }
 
 /* ==== A strict reader for the JSON answers ==== */
-// Accepts only what the program may write: compact JSON (no whitespace between tokens), strings
-// whose control bytes are escaped in the one form each has (\t \n \r, \u00xx for the rest), no
-// other escapes, and bytes from 0x7F up passed through as they are.
+// Accepts only what the program may write: compact JSON (no whitespace between tokens), numbers in
+// any form JSON allows, strings whose control bytes are escaped in the one form each has (\t \n \r,
+// \u00xx for the rest), no other escapes, and bytes from 0x7F up passed through as they are.
 
 struct Json {
     enum Kind { object, array, string, number, boolean, null } kind = null;
-    std::string text;              // a string's decoded bytes, a number's digits, "true"/"false"
+    std::string text;              // a string's decoded bytes, a number as written, "true"/"false"
     std::vector<std::string> keys; // an object's keys, in order, and their values
     std::vector<Json> values;      // an object's values or an array's elements
 
@@ -242,20 +242,32 @@ class JsonReader {
         return take(']');
     }
 
-    // Integers only: the answers hold no fractions or exponents.
-    bool read_number(std::string &digits)
+    // Whether at least one decimal digit follows; takes them all.
+    bool take_digits()
+    {
+        const size_t start = at_;
+        while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9')
+            at_++;
+        return at_ > start;
+    }
+
+    // Any number JSON's grammar allows, as the plugin may write it: an optional minus, an integer
+    // part without leading zeros, then an optional fraction and exponent (4.90, -0, 12.5E-3).
+    bool read_number(std::string &written)
     {
         const size_t start = at_;
         take('-');
-        if (take('0')) {
-            // a leading zero stands alone
-        } else if (at_ < text_.size() && text_[at_] >= '1' && text_[at_] <= '9') {
-            while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9')
-                at_++;
-        } else {
+        if (!take('0') && !(at_ < text_.size() && text_[at_] >= '1' && take_digits()))
             return false;
+        if (take('.') && !take_digits())
+            return false;
+        if (take('e') || take('E')) {
+            if (!take('+'))
+                take('-');
+            if (!take_digits())
+                return false;
         }
-        digits = std::string(text_.substr(start, at_ - start));
+        written = std::string(text_.substr(start, at_ - start));
         return true;
     }
 
