@@ -1,7 +1,7 @@
 # plugin_tevio: `make` builds it for this machine, `make test` checks it, `make install` puts it
-# where the host looks for plugins. Override any of these on the command line.
+# where the host looks for plugins. Override any of these on the command line, and CXX, which is
+# make's own (g++ unless the command line or the environment names another compiler).
 PLUGINS_DIR ?= $(HOME)/.dorvanel/plugins
-CXX         ?= g++
 CXXFLAGS    ?= -O2
 LDFLAGS     ?=
 CROSS       ?= x86_64-w64-mingw32-
@@ -44,10 +44,16 @@ COMPILE  = $(LANGUAGE) $(WARNINGS) $(CXXFLAGS)
 #                       fewer, and for glibc's loader one mprotect call fewer
 # (--build-id=none, -no-pie and -z now were measured too and changed nothing.)
 LAYOUT       = -Wl,-z,noseparate-code,-z,norelro
+# The native link's options are a speed-up, not a requirement: each is given where the linker of
+# this compiler takes it (GNU ld and lld do; Apple's does not), as a one-line link tried once, on
+# the first build that needs them.
+AS_NEEDED    = -Wl,--as-needed
+link_takes   = $(shell mkdir -p build && echo 'int main() { return 0; }' | \
+                 $(CXX) $(CXXFLAGS) -x c++ - -o build/link-probe $(1) $(LDFLAGS) >/dev/null 2>&1 && echo '$(1)')
+NATIVE_LINK  = $(eval NATIVE_LINK := $(call link_takes,$(AS_NEEDED)) $(call link_takes,$(LAYOUT)))$(NATIVE_LINK)
 # For the x86-64 musl build, -mcmodel=medium puts data of 64 KiB or more (the output buffer) after
 # all other static data, so that what a run writes there (the piece list, musl's own data) shares
 # a page with the start of the buffer: one page fault fewer. (The glibc build showed no change.)
-NATIVE_LINK  = -Wl,--as-needed $(LAYOUT)
 MUSL_LINK    = -static -s $(LAYOUT)
 cxx_headers  = $(shell $(1) -xc++ -E -v - </dev/null 2>&1 | \
                  sed -n 's,^ \(/.*/c++/.*\),-isystem \1,p')
