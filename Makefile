@@ -154,27 +154,21 @@ dist: $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe
 uninstall:
 	rm -f $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
 
-# Installs what the checks need when it is missing, then builds and runs them all: the black-box
-# suite once per build (the sanitizer twin too, the Windows one under Wine, the ARM ones under
-# qemu-user), the checks of the repository's tools and builds once (test/repository/), the page in
-# a real browser, and a short fuzzing run. The suite is the contract every plugin made from this
-# one keeps (test/contract/) and the golden answers (test/golden/).
-SUITE = test/*.test.js test/contract/*.test.js
+# Installs what the checks need when it is missing (tools/install-deps), then builds and runs them
+# all, each run even when another fails (tools/run-tests): the black-box suite once per build (the
+# sanitizer twin too, the Windows one under Wine, the ARM ones under qemu-user), the checks of the
+# repository's tools and builds once (test/repository/), the page in a real browser, the layout of
+# the C++ sources and a short fuzzing run. The suite is the contract every plugin made from this
+# one keeps (test/contract/) and the golden answers (test/golden/). It prints one line per run and
+# the failures in full; each run's whole output goes to TEST_LOGS.
+#   make test RUNS='native browser'  runs some of the runs
+#   make test INSTALL_DEPS=no        installs nothing and skips the runs whose packages are missing
+RUNS      ?=
+TEST_LOGS ?= build/test
 test:
-	tools/install-deps
-	$(MAKE) all musl arm64 armhf win64 debug
-	clang-format --dry-run --Werror $(FORMATTED)
-	node --test $(SUITE)
-	node --test test/repository/*.test.js
-	PLUGIN_CMD=./$(PROGRAM)-musl PLUGIN_PLATFORM='linux x86_64 musl' node --test $(SUITE)
-	PLUGIN_CMD=./$(PROGRAM)-debug node --test $(SUITE)
-	tools/with-wine node --test $(SUITE)
-	$(call need,qemu-aarch64,qemu-user)
-	PLUGIN_CMD='qemu-aarch64 ./$(PROGRAM)-arm64' PLUGIN_PLATFORM='linux aarch64 musl' node --test $(SUITE)
-	$(call need,qemu-arm,qemu-user)
-	PLUGIN_CMD='qemu-arm ./$(PROGRAM)-armhf' PLUGIN_PLATFORM='linux arm musl' node --test $(SUITE)
-	node --test test/browser/*.test.js
-	$(MAKE) fuzz FUZZ_SECONDS=20
+	@tools/install-deps runner
+	@PROGRAM='$(PROGRAM)' FORMATTED='$(FORMATTED)' FUZZER='$(FUZZER)' RUNS='$(RUNS)' TEST_LOGS='$(TEST_LOGS)' \
+	MAKE='$(MAKE)' tools/run-tests
 
 # Formats the C++ sources the way `make test` checks them.
 format:
