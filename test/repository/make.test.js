@@ -68,7 +68,7 @@ test('make test runs what it can, lists the runs it skipped and why, and fails f
   // [case, commands, may install, make test fails, what it prints, skip]
   const table = [
     ['may not install: the run is skipped, with its package and the command that gets it',
-      LACKS_QEMU, false, false, [/^skip +arm64 .*needs qemu-user: (sudo )?apt-get install qemu-user$/m, /^ok +format /m, /1 passed; 1 skipped/]],
+      LACKS_QEMU, false, false, [/^skip +arm64 .*needs qemu-user: (sudo )?apt-get install qemu-user$/m, /^ok +format /m, /1 run passed; 1 skipped/]],
     ['a run that fails fails make test, beside a skipped one',
       { ...LACKS_QEMU, 'clang-format': BADLY_LAID_OUT }, false, true, [/^FAIL +format /m, /^src\/x\.cpp:1:1: error: code should be clang-formatted$/m, /^skip +arm64 /m]],
     ['may install, and the package will not: the run fails, naming it',
