@@ -92,3 +92,32 @@ test('make test runs what it can, lists the runs it skipped and why, and fails f
       for (const pattern of prints) assert.match(output, pattern);
     });
 });
+
+test("make test's summary of a node test run: the failures whole, each counted once, and a file that ended early", async (t) => {
+  const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'summary-'));
+  t.after(() => fs.rmSync(scratch, { recursive: true, force: true }));
+  const HEAD = "const test = require('node:test');\nconst assert = require('node:assert/strict');\n";
+  // [case, test file, counts, failures as [name, where, message]]
+  const table = [
+    ['a table with a failing row',
+      "test('table', async (t) => {\n  await t.test('one', () => {});\n  await t.test('two', () => assert.equal(1, 0, 'change src/page/a.html'));\n});\n",
+      { passed: 1, skipped: 0, failed: 1 }, [['table > two', 'a.test.js:5', /^change src\/page\/a\.html\n\n1 !== 0/]]],
+    ['skipped, to do, and a group that passed',
+      "test('a', { skip: 'no tool' }, () => {});\ntest('b', { todo: true }, () => {});\ntest('c', (t) => t.test('d', () => {}));\n",
+      { passed: 1, skipped: 2, failed: 0 }, []],
+    ['a file that ends before its tests',
+      "process.stderr.write('plugin_x is not built: run make first\\n');\nprocess.exit(1);\n",
+      { passed: 0, skipped: 0, failed: 1 }, [['the test file', null, /exited with status 1:\nplugin_x is not built: run make first$/]]],
+  ];
+  for (const [name, body, counts, failures] of table)
+    await t.test(name, () => {
+      const folder = fs.mkdtempSync(path.join(scratch, 'case-'));
+      fs.writeFileSync(path.join(folder, 'a.test.js'), HEAD + body);
+      const reporter = path.resolve('tools/test-summary.js');
+      const ran = spawnSync(process.execPath, ['--test', `--test-reporter=${reporter}`, 'a.test.js'], { cwd: folder, env: ENV, encoding: 'utf8' });
+      const { failures: reported, ...counted } = JSON.parse(ran.stdout);
+      assert.deepEqual(counted, counts);
+      assert.deepEqual(reported.map((failure) => [failure.name, failure.line]), failures.map(([failed, where]) => [failed, where]));
+      failures.forEach(([, , message], i) => assert.match(reported[i].message, message));
+    });
+});
