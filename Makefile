@@ -1,7 +1,7 @@
 # plugin_tevio: `make` builds it for this machine, `make test` checks it, `make install` puts it
-# where the host looks for plugins. Override any of these on the command line.
+# where the host looks for plugins. Override any of these on the command line, and CXX, which is
+# make's own (g++ unless the command line or the environment names another compiler).
 PLUGINS_DIR ?= $(HOME)/.dorvanel/plugins
-CXX         ?= g++
 CXXFLAGS    ?= -O2
 LDFLAGS     ?=
 CROSS       ?= x86_64-w64-mingw32-
@@ -44,10 +44,16 @@ COMPILE  = $(LANGUAGE) $(WARNINGS) $(CXXFLAGS)
 #                       fewer, and for glibc's loader one mprotect call fewer
 # (--build-id=none, -no-pie and -z now were measured too and changed nothing.)
 LAYOUT       = -Wl,-z,noseparate-code,-z,norelro
+# The native link's options are a speed-up, not a requirement: each is given where the linker of
+# this compiler takes it (GNU ld and lld do; Apple's does not), as a one-line link tried once, on
+# the first build that needs them.
+AS_NEEDED    = -Wl,--as-needed
+link_takes   = $(shell mkdir -p build && echo 'int main() { return 0; }' | \
+                 $(CXX) $(CXXFLAGS) -x c++ - -o build/link-probe $(1) $(LDFLAGS) >/dev/null 2>&1 && echo '$(1)')
+NATIVE_LINK  = $(eval NATIVE_LINK := $(call link_takes,$(AS_NEEDED)) $(call link_takes,$(LAYOUT)))$(NATIVE_LINK)
 # For the x86-64 musl build, -mcmodel=medium puts data of 64 KiB or more (the output buffer) after
 # all other static data, so that what a run writes there (the piece list, musl's own data) shares
 # a page with the start of the buffer: one page fault fewer. (The glibc build showed no change.)
-NATIVE_LINK  = -Wl,--as-needed $(LAYOUT)
 MUSL_LINK    = -static -s $(LAYOUT)
 cxx_headers  = $(shell $(1) -xc++ -E -v - </dev/null 2>&1 | \
                  sed -n 's,^ \(/.*/c++/.*\),-isystem \1,p')
@@ -148,27 +154,21 @@ dist: $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe
 uninstall:
 	rm -f $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
 
-# Installs what the checks need when it is missing, then builds and runs them all: the black-box
-# suite once per build (the sanitizer twin too, the Windows one under Wine, the ARM ones under
-# qemu-user), the checks of the repository's tools and builds once (test/repository/), the page in
-# a real browser, and a short fuzzing run. The suite is the contract every plugin made from this
-# one keeps (test/contract/) and the golden answers (test/golden/).
-SUITE = test/*.test.js test/contract/*.test.js
+# Installs what the checks need when it is missing (tools/install-deps), then builds and runs them
+# all, each run even when another fails (tools/run-tests): the black-box suite once per build (the
+# sanitizer twin too, the Windows one under Wine, the ARM ones under qemu-user), the checks of the
+# repository's tools and builds once (test/repository/), the page in a real browser, the layout of
+# the C++ sources and a short fuzzing run. The suite is the contract every plugin made from this
+# one keeps (test/contract/) and the golden answers (test/golden/). It prints one line per run and
+# the failures in full; each run's whole output goes to TEST_LOGS.
+#   make test RUNS='native browser'  runs some of the runs
+#   make test INSTALL_DEPS=no        installs nothing and skips the runs whose packages are missing
+RUNS      ?=
+TEST_LOGS ?= build/test
 test:
-	tools/install-deps
-	$(MAKE) all musl arm64 armhf win64 debug
-	clang-format --dry-run --Werror $(FORMATTED)
-	node --test $(SUITE)
-	node --test test/repository/*.test.js
-	PLUGIN_CMD=./$(PROGRAM)-musl PLUGIN_PLATFORM='linux x86_64 musl' node --test $(SUITE)
-	PLUGIN_CMD=./$(PROGRAM)-debug node --test $(SUITE)
-	tools/with-wine node --test $(SUITE)
-	$(call need,qemu-aarch64,qemu-user)
-	PLUGIN_CMD='qemu-aarch64 ./$(PROGRAM)-arm64' PLUGIN_PLATFORM='linux aarch64 musl' node --test $(SUITE)
-	$(call need,qemu-arm,qemu-user)
-	PLUGIN_CMD='qemu-arm ./$(PROGRAM)-armhf' PLUGIN_PLATFORM='linux arm musl' node --test $(SUITE)
-	node --test test/browser/*.test.js
-	$(MAKE) fuzz FUZZ_SECONDS=20
+	@tools/install-deps runner
+	@PROGRAM='$(PROGRAM)' FORMATTED='$(FORMATTED)' FUZZER='$(FUZZER)' RUNS='$(RUNS)' TEST_LOGS='$(TEST_LOGS)' \
+	MAKE='$(MAKE)' tools/run-tests
 
 # Formats the C++ sources the way `make test` checks them.
 format:

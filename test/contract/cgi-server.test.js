@@ -6,72 +6,19 @@
 // put it. lighttpd hands the Authorization header to CGI programs as HTTP_AUTHORIZATION as it is.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { spawn } = require('node:child_process');
 const fs = require('node:fs');
 const http = require('node:http');
-const net = require('node:net');
 const os = require('node:os');
 const path = require('node:path');
 const { run, commandLine, underLauncher, assertInfo, assertEcho, assertUnknown, REFUSAL, JSON_HEADER, HTML_HEADER } = require('../plugin');
+const { LIGHTTPD, startLighttpd } = require('../../tools/lighttpd');
 
-const LIGHTTPD = ['/usr/sbin/lighttpd', '/usr/local/sbin/lighttpd'].find((file) => fs.existsSync(file));
 const skip =
   (underLauncher && 'lighttpd runs the executable itself, so not under a launcher') ||
   (!LIGHTTPD && 'needs lighttpd (Debian package lighttpd)');
 
 const PASSWORD = 'Open Sesame+1';
 const PWD_PARAMETER = 'pwd=Open%20Sesame%2B1';
-
-// A port that was free a moment ago on the loopback interface.
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer().on('error', reject);
-    server.listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
-
-// The config, in lighttpd's own syntax: the executable is the only thing served, as a CGI program.
-function config(directory, port, executable) {
-  const quote = (text) => JSON.stringify(text);
-  return [
-    `server.document-root = ${quote(directory)}`,
-    'server.bind = "127.0.0.1"',
-    `server.port = ${port}`,
-    `server.errorlog = ${quote(path.join(directory, 'error.log'))}`,
-    'server.modules = ("mod_alias", "mod_setenv", "mod_cgi")',
-    `alias.url = ("/plugin_tevio" => ${quote(executable)})`,
-    '$HTTP["url"] == "/plugin_tevio" { cgi.assign = ("" => "") }',
-    `setenv.add-environment = ("BOT_PASSWORD" => ${quote(PASSWORD)})`,
-    '',
-  ].join('\n');
-}
-
-// Starts lighttpd in the foreground serving `executable` at /plugin_tevio; resolves once it listens.
-async function startServer(directory, executable) {
-  const port = await freePort();
-  const file = path.join(directory, 'lighttpd.conf');
-  fs.writeFileSync(file, config(directory, port, executable));
-  const server = spawn(LIGHTTPD, ['-D', '-f', file], { stdio: ['ignore', 'ignore', 'pipe'] });
-  let errors = '';
-  server.stderr.on('data', (chunk) => (errors += chunk));
-  const exited = new Promise((resolve) => server.on('exit', resolve));
-  for (let waited = 0; ; waited += 50) {
-    const open = await new Promise((resolve) => {
-      const socket = net.connect(port, '127.0.0.1', () => socket.end(() => resolve(true)));
-      socket.on('error', () => resolve(false));
-    });
-    if (open) return { port, stop: () => (server.kill(), exited) };
-    if (server.exitCode !== null || waited > 10000) {
-      server.kill();
-      const log = fs.existsSync(path.join(directory, 'error.log')) ? fs.readFileSync(path.join(directory, 'error.log'), 'utf8') : '';
-      throw new Error(`lighttpd did not start: ${errors}${log}`);
-    }
-    await new Promise((resolve) => setTimeout(resolve, 50));
-  }
-}
 
 // GET on the server; resolves to the status, the headers and the body as latin1.
 function get(port, target, headers = {}) {
@@ -95,7 +42,9 @@ const bodyOf = (answer, header) => {
 
 test('behind lighttpd, as a browser sees it', { skip }, async (t) => {
   const directory = fs.mkdtempSync(path.join(os.tmpdir(), 'tevio-cgi-'));
-  const server = await startServer(directory, path.resolve(commandLine[0]));
+  const server = await startLighttpd({
+    directory, route: '/plugin_tevio', executable: path.resolve(commandLine[0]), environment: { BOT_PASSWORD: PASSWORD },
+  });
   t.after(async () => {
     await server.stop();
     fs.rmSync(directory, { recursive: true, force: true });
