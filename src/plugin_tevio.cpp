@@ -599,51 +599,28 @@ int mode_json(const char *query)
 }
 
 /* ==== Page writer ==== */
-// The page is a fixed sequence of pieces, each written whole. Their texts are the files in
-// src/page/; the build wraps each file in a raw string literal (without the editor's final line
-// feed), so every length is known to the compiler. No piece holds a double quote.
+// The page is its header block and then the files in src/page/, each sent whole, in the order
+// that PAGE_FILES in the Makefile lists them. The build makes each file an entry of page.inc, its
+// name and its text, so every length is known to the compiler. No piece holds a double quote.
 
-// clang-format off
-constexpr std::string_view page_head =
-#include "head.html.inc"
-    ;
-constexpr std::string_view page_style =
-#include "style.css.inc"
-    "</style></head><body><div class='wrap'>";
-constexpr std::string_view page_back_bar =
-#include "back.html.inc"
-    ;
-constexpr std::string_view page_top_bar =
-#include "top.html.inc"
-    ;
-constexpr std::string_view page_node_card =
-#include "node.html.inc"
-    ;
-constexpr std::string_view page_echo_card =
-#include "echo.html.inc"
-    ;
-constexpr std::string_view page_guide_card =
-#include "guide.html.inc"
-    ;
-constexpr std::string_view page_script = "<script>\n"
-#include "script.js.inc"
-    "\n</script></body></html>\n";
-// clang-format on
+struct page_file {
+    std::string_view name, text;
+};
 
-// Writes the page; the bar linking back to the host's front page is left out when the host embeds
-// the page in its own interface. Returns the exit status, 0.
+constexpr page_file page_files[] = {
+#include "page.inc"
+};
+
+// The bar linking back to the host's front page, left out when the host embeds the page.
+constexpr std::string_view back_bar_file = "back.html";
+
+// Writes the page. Returns the exit status, 0.
 int mode_html(int embed)
 {
     write_text(html_header);
-    write_text(page_head);
-    write_text(page_style);
-    if (embed == 0)
-        write_text(page_back_bar);
-    write_text(page_top_bar);
-    write_text(page_node_card);
-    write_text(page_echo_card);
-    write_text(page_guide_card);
-    write_text(page_script);
+    for (const page_file &file : page_files)
+        if (embed == 0 || file.name != back_bar_file)
+            write_text(file.text);
     return 0;
 }
 
