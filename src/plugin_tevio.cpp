@@ -106,7 +106,45 @@ constexpr char target_arch[] = "unknown";
 constexpr char target_os[] = "windows";
 constexpr char target_libc[] = "native";
 
-static const char *environment_variable(const char *name) { return getenv(name); }
+// Windows keeps the environment in UTF-16, and the C runtime's getenv would hand it over through
+// the ANSI code page, which differs from node to node and cannot hold most of Unicode. Each
+// variable is read in UTF-16 instead and converted to UTF-8 once, so that every build sees the same
+// bytes for the same text. A variable holds at most 32,767 UTF-16 units, its NUL included, and a
+// unit is at most three bytes of UTF-8.
+constexpr size_t variable_units = 32767;
+// The program reads five variables; a fork may read three more (past that, one reads as unset).
+constexpr size_t variable_capacity = 8;
+
+static struct {
+    const char *name;
+    char value[variable_units * 3];
+} variables[variable_capacity];
+static size_t variable_count;
+
+// The variable's value in UTF-8, or nullptr when it is not set. A value longer than Windows allows
+// (only Wine passes one on, from Linux) reads as empty.
+static const char *environment_variable(const char *name)
+{
+    for (size_t i = 0; i < variable_count; i++)
+        if (strcmp(variables[i].name, name) == 0)
+            return variables[i].value;
+    wchar_t wide_name[64];
+    static wchar_t wide_value[variable_units];
+    MultiByteToWideChar(CP_UTF8, 0, name, -1, wide_name, std::size(wide_name));
+    SetLastError(ERROR_SUCCESS);
+    const DWORD units = GetEnvironmentVariableW(wide_name, wide_value, variable_units);
+    if ((units == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) ||
+        variable_count == variable_capacity)
+        return nullptr;
+    auto &variable = variables[variable_count++];
+    variable.name = name;
+    const int size = units < variable_units
+                         ? WideCharToMultiByte(CP_UTF8, 0, wide_value, units, variable.value,
+                                               sizeof variable.value - 1, nullptr, nullptr)
+                         : 0;
+    variable.value[size] = '\0';
+    return variable.value;
+}
 
 // The C runtime starts standard output in text mode, which would turn every "\r\n" of a header
 // block into "\r\r\n", a malformed CGI header line. Binary mode sends the bytes as written, and
@@ -129,13 +167,19 @@ static bool write_pieces(const std::string_view *pieces, size_t count)
     return true;
 }
 
-// The computer's name as Windows gives it (at most 255 bytes), or "unknown".
+// The computer's name in UTF-8, or "unknown".
 static void read_host_name(char (&name)[host_name_capacity])
 {
-    DWORD size = sizeof name;
-    if (!GetComputerNameA(name, &size))
+    wchar_t wide[host_name_capacity];
+    DWORD units = host_name_capacity;
+    const int size =
+        GetComputerNameW(wide, &units)
+            ? WideCharToMultiByte(CP_UTF8, 0, wide, units, name, sizeof name - 1, nullptr, nullptr)
+            : 0;
+    if (size == 0)
         strcpy(name, "unknown");
-    name[sizeof name - 1] = '\0';
+    else
+        name[size] = '\0';
 }
 
 static unsigned long long current_process_id() { return GetCurrentProcessId(); }
