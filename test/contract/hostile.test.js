@@ -322,6 +322,7 @@ test('hostile hosts', async (t) => {
     ['a reader that leaves after the first byte', '{ "$@"; echo $? >"$0/status"; } | dd bs=1 count=1 status=none >/dev/null', () => 0],
     ['a reader gone before the first byte', '{ sleep 0.2; "$@"; echo $? >"$0/status"; } | true', () => 0],
     ['a full device', '"$@" >/dev/full; echo $? >"$0/status"', () => 1],
+    // sh counts a file-size limit in blocks of 512 bytes.
     ['a file-size limit of 2 KiB, its signal ignored', 'ulimit -f 4; trap "" XFSZ; "$@" >"$0/out"; echo $? >"$0/status"', (length) => (length > 2048 ? 1 : 0)],
     ['a non-blocking pipe of 4 KiB, read 0.5 s late', NON_BLOCKING_PIPE, () => 0],
     ['a data-segment limit of 256 KiB', 'ulimit -d 256; "$@" >"$0/out"; echo $? >"$0/status"', () => 0, unlimitable],
