@@ -19,11 +19,8 @@ PASSWORD    ?=
 PROGRAM   = plugin_tevio
 SOURCE    = src/$(PROGRAM).cpp
 FORMATTED = $(SOURCE) test/fuzz/fuzz_request.cpp tools/sanitizer_options.cpp
-PAGE      = $(wildcard src/page/*)
 GEN       = build/page
-PAGE_INC  = $(PAGE:src/page/%=$(GEN)/%.inc)
-# src/page itself changes when a page file is added, removed or renamed.
-INPUTS    = $(SOURCE) $(PAGE_INC) src/page Makefile
+INPUTS    = $(SOURCE) $(GEN)/page.inc Makefile
 VERSION   = $(shell sed -n 's/^\#define PLUGIN_VERSION "\(.*\)"$$/\1/p' $(SOURCE))
 
 # The program uses only header-only parts of the C++ library, so it links against the C library
@@ -51,14 +48,14 @@ AS_NEEDED    = -Wl,--as-needed
 link_takes   = $(shell mkdir -p build && echo 'int main() { return 0; }' | \
                  $(CXX) $(CXXFLAGS) -x c++ - -o build/link-probe $(1) $(LDFLAGS) >/dev/null 2>&1 && echo '$(1)')
 NATIVE_LINK  = $(eval NATIVE_LINK := $(call link_takes,$(AS_NEEDED)) $(call link_takes,$(LAYOUT)))$(NATIVE_LINK)
-# For the x86-64 musl build, -mcmodel=medium puts data of 64 KiB or more (the output buffer) after
-# all other static data, so that what a run writes there (the piece list, musl's own data) shares
-# a page with the start of the buffer: one page fault fewer. (The glibc build showed no change.)
 MUSL_LINK    = -static -s $(LAYOUT)
 cxx_headers  = $(shell $(1) -xc++ -E -v - </dev/null 2>&1 | \
                  sed -n 's,^ \(/.*/c++/.*\),-isystem \1,p')
 musl_flags   = -specs $(1) $(call cxx_headers,$(2)) '-D__GLIBC_PREREQ(major,minor)=0' $(MUSL_LINK)
-MUSL_FLAGS   = $(call musl_flags,$(MUSL_SPECS),$(CXX)) -mcmodel=medium
+# x86-64 musl: data of more than 16 KiB (the output buffer alone) goes after all other static data,
+# so that musl's own data shares a page with the program's: one page fault fewer a run. (The glibc
+# build showed no change.)
+MUSL_FLAGS   = $(call musl_flags,$(MUSL_SPECS),$(CXX)) -mcmodel=medium -mlarge-data-threshold=16384
 ARM64_FLAGS  = $(call musl_flags,$(ARM64_SPECS),$(ARM64_CROSS)g++)
 ARMHF_FLAGS  = $(call musl_flags,$(ARMHF_SPECS),$(ARMHF_CROSS)g++)
 # Windows: no link time stamp in the executable, so that the same source gives the same bytes.
@@ -76,10 +73,8 @@ need = @{ test -e "$(1)" || command -v "$(1)"; } >/dev/null || \
 	{ echo "make: $@ needs $(1); install the Debian package $(2)" >&2; exit 1; }
 
 # $(call build,compiler,sources and flags,command or file it needs,Debian package providing it)
-# A page file that is gone leaves no generated text behind to be compiled in.
 define build
 $(call need,$(3),$(4))
-@rm -f $(filter-out $(PAGE_INC),$(wildcard $(GEN)/*.inc))
 $(1) $(COMPILE) -o $@ $(2) $(LDFLAGS)
 endef
 
@@ -115,18 +110,36 @@ fuzz: $(FUZZER)
 	$(FUZZER) -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=4096 -print_final_stats=1 \
 		-dict=test/fuzz/request.dict -artifact_prefix=build/fuzz- build/fuzz-corpus test/fuzz/corpus
 
-# Each page file becomes a raw string literal, and @PLUGIN_VERSION@ in it the version the source
-# defines. In the stylesheet and the HTML fragments the line breaks, and the indentation after
-# them, are for the reader and are not sent: the lines are joined, and an empty line stands for a
-# line break that is sent. The script is sent as it stands, less an editor's final line feed.
+# The page's files in src/page/, in the order the page sends them after its header block: the one
+# list of them. A new page file goes in here; the build stops, naming the file, when one in
+# src/page/ is not listed, or one listed is not there or is listed twice.
+PAGE_FILES = head.html style.css body.html back.html top.html node.html echo.html guide.html \
+             script.js end.html
+PAGE_ON_DISK = $(notdir $(wildcard src/page/*))
+PAGE_TWICE   = $(foreach file,$(sort $(PAGE_FILES)),$(if $(word 2,$(filter $(file),$(PAGE_FILES))),$(file)))
+
+# Each page file becomes one entry of $(GEN)/page.inc, its name and its text as a raw string
+# literal, in which @PLUGIN_VERSION@ becomes the version the source defines. In HTML and CSS the
+# line breaks, and the indentation after them, are for the reader and are not sent: the lines are
+# joined, and an empty line stands for a line break that is sent. A stylesheet is sent inside a
+# style element; a script inside a script element, as it stands less an editor's final line feed.
 JOIN_LINES = awk '{ sub(/^[ \t]+/, ""); printf "%s", ($$0 == "" ? "\n" : $$0) }'
-AS_LITERAL = { printf 'R"page('; cat; printf ')page"\n'; } | sed 's/@PLUGIN_VERSION@/)page" PLUGIN_VERSION R"page(/g'
-$(GEN)/%.js.inc: src/page/%.js
+AS_LITERAL = { printf 'R"page('; cat; printf ')page"'; } | sed 's/@PLUGIN_VERSION@/)page" PLUGIN_VERSION R"page(/g'
+$(GEN)/page.inc: $(wildcard src/page/*) src/page Makefile
+	$(foreach file,$(filter-out $(PAGE_FILES),$(PAGE_ON_DISK)),$(error src/page/$(file) is not in PAGE_FILES in the Makefile: list it where the page sends it))
+	$(foreach file,$(filter-out $(PAGE_ON_DISK),$(PAGE_FILES)),$(error $(file) is in PAGE_FILES in the Makefile but not in src/page/))
+	$(foreach file,$(PAGE_TWICE),$(error $(file) is listed twice in PAGE_FILES in the Makefile))
 	@mkdir -p $(@D)
-	@{ if [ -n "$$(tail -c 1 $<)" ]; then cat $<; else head -c -1 $<; fi; } | $(AS_LITERAL) > $@
-$(GEN)/%.inc: src/page/%
-	@mkdir -p $(@D)
-	@$(JOIN_LINES) $< | $(AS_LITERAL) > $@
+	@for file in $(PAGE_FILES); do \
+		printf '{"%s", ' "$$file"; \
+		case $$file in \
+		*.css) printf '<style>'; $(JOIN_LINES) src/page/$$file; printf '</style>' ;; \
+		*.js) printf '<script>\n'; if [ -n "$$(tail -c 1 src/page/$$file)" ]; then cat src/page/$$file; \
+			else head -c -1 src/page/$$file; fi; printf '\n</script>' ;; \
+		*) $(JOIN_LINES) src/page/$$file ;; \
+		esac | $(AS_LITERAL); \
+		printf '},\n'; \
+	done > $@
 
 # Installs the fastest build this machine can make: the static musl one where musl-tools is
 # installed, which runs in less than half the time the glibc one takes; the native one otherwise.

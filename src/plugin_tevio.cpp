@@ -12,14 +12,14 @@
 //
 // When the host configures a node password (BOT_PASSWORD), every HTTP request must present it.
 //
-// The program reads nothing but its arguments and its environment, never touches the heap, writes
-// nothing on standard error and always exits with status 0: failures are answers, not errors.
-// Fork it by changing the texts below and the page files in src/page/; `make` rebuilds.
+// The program reads nothing but its arguments and its environment, never touches the heap and
+// writes nothing on standard error. Failures are answers, not errors: the exit status is 0, and 1
+// only when the answer could not be delivered whole (Output, below). Fork it by changing the texts
+// below and the page files in src/page/; `make` rebuilds.
 
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +32,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <poll.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -77,90 +78,14 @@ constexpr std::string_view info_record_hints =
     "\"docs\":\"See README.md for the 3-mode contract and the fork workflow\","
     "\"verify\":\"plugin_tevio --meta && QUERY_STRING='action=info' plugin_tevio\"}";
 
-/* ==== Output ==== */
-// An answer leaves in a single write, at exit. Where standard output is a plain descriptor, the
-// answer is kept as a list of pieces for one gathering write: the program's own fixed texts (the
-// page, the header blocks) are sent from where they lie in the executable, and only the rest is
-// copied, into the static buffer. A copy touches fresh memory, a page fault per 4 KiB, and for the
-// page those faults cost more than the rest of the program's own work (make bench). Where it is
-// not (Windows, or a stream without a descriptor), standard output is fully buffered in the same
-// static buffer and flushed once, at exit.
-
-// The static buffer holds the longest answer there can be: an info record repeating a query string
-// of 128 KiB (the most Linux passes in one variable) with every byte escaped to six.
-static char output_buffer[1 << 20];
-
-// A fixed text shorter than this is copied like the rest: a piece is worth its own entry in the
-// list only when it saves a real copy, and so a few dozen entries are enough for any answer.
-constexpr size_t fixed_text_least = 64;
-constexpr size_t piece_capacity = 32;
-
-static std::string_view output_pieces[piece_capacity];
-static size_t output_piece_count, output_buffer_used;
-static bool output_gathered, last_piece_copied;
-
-static bool is_fixed_text(std::string_view text);
-static void send_pieces(const std::string_view *pieces, size_t count);
-
-// Sends the pieces gathered so far and starts a new list.
-static void send_output()
-{
-    send_pieces(output_pieces, output_piece_count);
-    output_piece_count = output_buffer_used = 0;
-    last_piece_copied = false;
-}
-
-// Adds the text to the answer. It is copied unless it is a fixed text of the program's own, which
-// is sent from where it lies; nothing is sent before exit unless the answer outgrows the buffer.
-static void write_text(std::string_view text)
-{
-    if (!output_gathered) {
-        fwrite(text.data(), 1, text.size(), stdout);
-        return;
-    }
-    // The last entry is kept for copies, so the list never runs out.
-    if (text.size() >= fixed_text_least && output_piece_count < piece_capacity - 1 &&
-        is_fixed_text(text)) {
-        output_pieces[output_piece_count++] = text;
-        last_piece_copied = false;
-        return;
-    }
-    // More than the buffer holds: what is gathered leaves now, and the text after it as it is.
-    if (text.size() > sizeof output_buffer - output_buffer_used) {
-        send_output();
-        if (text.size() > sizeof output_buffer) {
-            send_pieces(&text, 1);
-            return;
-        }
-    }
-    char *copy = output_buffer + output_buffer_used;
-    memcpy(copy, text.data(), text.size());
-    output_buffer_used += text.size();
-    if (last_piece_copied) {
-        std::string_view &last = output_pieces[output_piece_count - 1];
-        last = {last.data(), last.size() + text.size()};
-    } else {
-        output_pieces[output_piece_count++] = {copy, text.size()};
-        last_piece_copied = true;
-    }
-}
-
-static void write_decimal(unsigned long long value)
-{
-    char digits[20];
-    size_t start = sizeof digits;
-    do {
-        digits[--start] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    write_text({digits + start, sizeof digits - start});
-}
-
 /* ==== Platform ==== */
-// Everything that differs between operating systems: preparing standard output, the host name, the
-// process id, the clock, and the constants that name the build target.
+// Everything that differs between operating systems: the environment, standard output, the host
+// name, the process id, the clock, and the constants that name the build target.
 
 constexpr size_t host_name_capacity = 256;
+
+// The most pieces that one write sends: the page's header block and its files.
+constexpr size_t piece_capacity = 32;
 
 #if defined(__x86_64__) || defined(_M_X64)
 constexpr char target_arch[] = "x86_64";
@@ -181,26 +106,80 @@ constexpr char target_arch[] = "unknown";
 constexpr char target_os[] = "windows";
 constexpr char target_libc[] = "native";
 
-// The C runtime starts standard output in text mode, which would turn every "\r\n" of a header
-// block into "\r\r\n", a malformed CGI header line. Binary mode sends the bytes as written.
-static void prepare_platform_output() { _setmode(_fileno(stdout), _O_BINARY); }
+// Windows keeps the environment in UTF-16, and the C runtime's getenv would hand it over through
+// the ANSI code page, which differs from node to node and cannot hold most of Unicode. Each
+// variable is read in UTF-16 instead and converted to UTF-8 once, so that every build sees the same
+// bytes for the same text. A variable holds at most 32,767 UTF-16 units, its NUL included, and a
+// unit is at most three bytes of UTF-8.
+constexpr size_t variable_units = 32767;
+// The program reads five variables; a fork may read three more (past that, one reads as unset).
+constexpr size_t variable_capacity = 8;
 
-// Output goes through the C runtime's stream here, which keeps the binary mode set above.
-static bool gathers_output() { return false; }
-static bool is_fixed_text(std::string_view) { return false; }
-static void send_pieces(const std::string_view *pieces, size_t count)
+static struct {
+    const char *name;
+    char value[variable_units * 3];
+} variables[variable_capacity];
+static size_t variable_count;
+
+// The variable's value in UTF-8, or nullptr when it is not set. A value longer than Windows allows
+// (only Wine passes one on, from Linux) reads as empty.
+static const char *environment_variable(const char *name)
 {
-    for (size_t i = 0; i < count; i++)
-        fwrite(pieces[i].data(), 1, pieces[i].size(), stdout);
+    for (size_t i = 0; i < variable_count; i++)
+        if (strcmp(variables[i].name, name) == 0)
+            return variables[i].value;
+    wchar_t wide_name[64];
+    static wchar_t wide_value[variable_units];
+    MultiByteToWideChar(CP_UTF8, 0, name, -1, wide_name, std::size(wide_name));
+    SetLastError(ERROR_SUCCESS);
+    const DWORD units = GetEnvironmentVariableW(wide_name, wide_value, variable_units);
+    if ((units == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) ||
+        variable_count == variable_capacity)
+        return nullptr;
+    auto &variable = variables[variable_count++];
+    variable.name = name;
+    const int size = units < variable_units
+                         ? WideCharToMultiByte(CP_UTF8, 0, wide_value, units, variable.value,
+                                               sizeof variable.value - 1, nullptr, nullptr)
+                         : 0;
+    variable.value[size] = '\0';
+    return variable.value;
 }
 
-// The computer's name as Windows gives it (at most 255 bytes), or "unknown".
+// The C runtime starts standard output in text mode, which would turn every "\r\n" of a header
+// block into "\r\r\n", a malformed CGI header line. Binary mode sends the bytes as written, and
+// without a buffer of the stream's own each piece goes straight to the descriptor.
+static void prepare_output()
+{
+    _setmode(_fileno(stdout), _O_BINARY);
+    setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+// Writes the pieces to standard output in order. Returns false when part of them could not be
+// delivered for any reason but the reader having gone (a pipe closed at its far end, which
+// Windows reports in one of three ways) or standard output not being open (EBADF).
+static bool write_pieces(const std::string_view *pieces, size_t count)
+{
+    for (size_t i = 0; i < count; i++)
+        if (fwrite(pieces[i].data(), 1, pieces[i].size(), stdout) != pieces[i].size())
+            return errno == EBADF || _doserrno == ERROR_BROKEN_PIPE || _doserrno == ERROR_NO_DATA ||
+                   _doserrno == ERROR_PIPE_NOT_CONNECTED;
+    return true;
+}
+
+// The computer's name in UTF-8, or "unknown".
 static void read_host_name(char (&name)[host_name_capacity])
 {
-    DWORD size = sizeof name;
-    if (!GetComputerNameA(name, &size))
+    wchar_t wide[host_name_capacity];
+    DWORD units = host_name_capacity;
+    const int size =
+        GetComputerNameW(wide, &units)
+            ? WideCharToMultiByte(CP_UTF8, 0, wide, units, name, sizeof name - 1, nullptr, nullptr)
+            : 0;
+    if (size == 0)
         strcpy(name, "unknown");
-    name[sizeof name - 1] = '\0';
+    else
+        name[size] = '\0';
 }
 
 static unsigned long long current_process_id() { return GetCurrentProcessId(); }
@@ -228,31 +207,16 @@ constexpr char target_libc[] = "musl";
 constexpr char target_libc[] = "native";
 #endif
 
+static const char *environment_variable(const char *name) { return getenv(name); }
+
 // A host that stops reading early must not kill the process with SIGPIPE: the write fails quietly.
-static void prepare_platform_output() { signal(SIGPIPE, SIG_IGN); }
+static void prepare_output() { signal(SIGPIPE, SIG_IGN); }
 
-// The answer is gathered where standard output is the process's own descriptor 1.
-static bool gathers_output() { return fileno(stdout) == STDOUT_FILENO; }
-
-#if defined(__ELF__)
-// The linker's marks around the executable's image: its code, constants and static data.
-extern "C" const char __executable_start[], _end[];
-
-// Whether the text lies in the executable's image and so stays where it is until the process ends;
-// the program never changes a static text once written.
-static bool is_fixed_text(std::string_view text)
-{
-    const auto address = [](const char *p) { return reinterpret_cast<uintptr_t>(p); };
-    return address(text.data()) >= address(__executable_start) &&
-           address(text.data()) + text.size() <= address(_end);
-}
-#else
-static bool is_fixed_text(std::string_view) { return false; }
-#endif
-
-// Writes the pieces to descriptor 1 in one writev, going on where a short write stopped; gives up
-// quietly when the reader has gone.
-static void send_pieces(const std::string_view *pieces, size_t count)
+// Writes the pieces to descriptor 1 in one writev, going on where a short write stopped, and
+// waiting when the descriptor is non-blocking and full. Returns false when part of them could not
+// be delivered for any reason but the reader having gone (EPIPE) or descriptor 1 not being open
+// for writing (EBADF): no space, a file-size limit, an I/O error.
+static bool write_pieces(const std::string_view *pieces, size_t count)
 {
     struct iovec vectors[piece_capacity];
     for (size_t i = 0; i < count; i++)
@@ -260,10 +224,15 @@ static void send_pieces(const std::string_view *pieces, size_t count)
     struct iovec *next = vectors;
     while (count > 0) {
         const ssize_t written = writev(STDOUT_FILENO, next, static_cast<int>(count));
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            struct pollfd output = {STDOUT_FILENO, POLLOUT, 0};
+            poll(&output, 1, -1);
+            continue;
+        }
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
-            return;
+            return errno == EPIPE || errno == EBADF;
         size_t left = static_cast<size_t>(written);
         while (count > 0 && left >= next->iov_len) {
             left -= next->iov_len;
@@ -275,6 +244,7 @@ static void send_pieces(const std::string_view *pieces, size_t count)
             next->iov_len -= left;
         }
     }
+    return true;
 }
 
 // The computer's name as the system gives it (at most 255 bytes), or "unknown".
@@ -303,16 +273,59 @@ static time_t current_time() { return time(nullptr); }
 
 #endif
 
-static void prepare_output()
+/* ==== Output ==== */
+// The page and the refusal are fixed texts, sent from where they lie in one gathering write. A
+// JSON answer is made in the output buffer, sent when the buffer is full and when the answer is
+// done. Either way an answer that fits the buffer leaves in a single write.
+//
+// The exit status tells the host whether the answer left whole: 1 when part of it could not be
+// delivered for any reason but the reader having gone, 0 otherwise. Nothing goes to standard error.
+
+// More than any answer but an info record repeating a long query string, which leaves in several
+// writes; little, since a CGI server may limit a run's memory (Apache's RLimitMEM).
+static char output_buffer[32 * 1024];
+static size_t output_used;
+static int exit_status;
+
+static void send_pieces(const std::string_view *pieces, size_t count)
 {
-    prepare_platform_output();
-    output_piece_count = output_buffer_used = 0;
-    last_piece_copied = false;
-    output_gathered = gathers_output();
-    if (output_gathered)
-        atexit(send_output);
-    else
-        setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+    if (!write_pieces(pieces, count))
+        exit_status = 1;
+}
+
+// Sends what the buffer holds. Returns the exit status.
+static int finish_output()
+{
+    const std::string_view held(output_buffer, output_used);
+    if (output_used > 0)
+        send_pieces(&held, 1);
+    output_used = 0;
+    return exit_status;
+}
+
+// Adds the text to the answer; what the buffer holds leaves first when the text does not fit.
+static void write_text(std::string_view text)
+{
+    if (text.size() > sizeof output_buffer - output_used) {
+        finish_output();
+        if (text.size() > sizeof output_buffer) {
+            send_pieces(&text, 1);
+            return;
+        }
+    }
+    memcpy(output_buffer + output_used, text.data(), text.size());
+    output_used += text.size();
+}
+
+static void write_decimal(unsigned long long value)
+{
+    char digits[20];
+    size_t start = sizeof digits;
+    do {
+        digits[--start] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    write_text({digits + start, sizeof digits - start});
 }
 
 /* ==== Time ==== */
@@ -490,17 +503,18 @@ static bool presents_node_password(const char *node_password, const char *passwo
 }
 
 // Returns when no node password is configured or the request presents it; otherwise writes the
-// 401 answer and ends the process with status 0 (the host reads the refusal from the Status line).
+// 401 answer and ends the process (the host reads the refusal from the Status line).
 void require_node_auth()
 {
-    const char *node_password = getenv("BOT_PASSWORD");
+    const char *node_password = environment_variable("BOT_PASSWORD");
     if (node_password == nullptr || node_password[0] == '\0')
         return;
-    if (presents_node_password(node_password, getenv("HTTP_X_BOT_PASSWORD"),
-                               getenv("HTTP_AUTHORIZATION"), getenv("QUERY_STRING")))
+    if (presents_node_password(node_password, environment_variable("HTTP_X_BOT_PASSWORD"),
+                               environment_variable("HTTP_AUTHORIZATION"),
+                               environment_variable("QUERY_STRING")))
         return;
-    write_text(refusal);
-    exit(0);
+    send_pieces(&refusal, 1);
+    exit(exit_status);
 }
 
 /* ==== JSON endpoint ==== */
@@ -540,7 +554,7 @@ void json_str(const char *text)
 
 static void write_info_record()
 {
-    const char *query = getenv("QUERY_STRING");
+    const char *query = environment_variable("QUERY_STRING");
     char host_name[host_name_capacity];
     read_host_name(host_name);
     char utc[utc_capacity];
@@ -582,7 +596,7 @@ static void write_unknown_action(const char *action)
 }
 
 // Answers a JSON request: the info record for "info" (or no action), the echo answer for "echo",
-// and an error object with `ok` false for any other action. Returns the exit status, 0.
+// and an error object with `ok` false for any other action. Returns the exit status.
 int mode_json(const char *query)
 {
     char action[64], msg[512];
@@ -595,56 +609,38 @@ int mode_json(const char *query)
         write_echo(msg);
     else
         write_unknown_action(action);
-    return 0;
+    return finish_output();
 }
 
 /* ==== Page writer ==== */
-// The page is a fixed sequence of pieces, each written whole. Their texts are the files in
-// src/page/; the build wraps each file in a raw string literal (without the editor's final line
-// feed), so every length is known to the compiler. No piece holds a double quote.
+// The page is its header block and then the files in src/page/, each sent whole, in the order
+// that PAGE_FILES in the Makefile lists them. The build makes each file an entry of page.inc, its
+// name and its text, so every length is known to the compiler. No piece holds a double quote.
 
-// clang-format off
-constexpr std::string_view page_head =
-#include "head.html.inc"
-    ;
-constexpr std::string_view page_style =
-#include "style.css.inc"
-    "</style></head><body><div class='wrap'>";
-constexpr std::string_view page_back_bar =
-#include "back.html.inc"
-    ;
-constexpr std::string_view page_top_bar =
-#include "top.html.inc"
-    ;
-constexpr std::string_view page_node_card =
-#include "node.html.inc"
-    ;
-constexpr std::string_view page_echo_card =
-#include "echo.html.inc"
-    ;
-constexpr std::string_view page_guide_card =
-#include "guide.html.inc"
-    ;
-constexpr std::string_view page_script = "<script>\n"
-#include "script.js.inc"
-    "\n</script></body></html>\n";
-// clang-format on
+struct page_file {
+    std::string_view name, text;
+};
 
-// Writes the page; the bar linking back to the host's front page is left out when the host embeds
-// the page in its own interface. Returns the exit status, 0.
+constexpr page_file page_files[] = {
+#include "page.inc"
+};
+
+// The bar linking back to the host's front page, left out when the host embeds the page.
+constexpr std::string_view back_bar_file = "back.html";
+
+static_assert(std::size(page_files) < piece_capacity,
+              "the page has more files than one write sends");
+
+// Writes the page, in one write. Returns the exit status.
 int mode_html(int embed)
 {
-    write_text(html_header);
-    write_text(page_head);
-    write_text(page_style);
-    if (embed == 0)
-        write_text(page_back_bar);
-    write_text(page_top_bar);
-    write_text(page_node_card);
-    write_text(page_echo_card);
-    write_text(page_guide_card);
-    write_text(page_script);
-    return 0;
+    std::string_view pieces[piece_capacity] = {html_header};
+    size_t count = 1;
+    for (const page_file &file : page_files)
+        if (embed == 0 || file.name != back_bar_file)
+            pieces[count++] = file.text;
+    send_pieces(pieces, count);
+    return exit_status;
 }
 
 /* ==== Entry ==== */
@@ -660,18 +656,19 @@ int main(int argc, char **argv)
     const char *first_argument = argc > 1 ? argv[1] : nullptr;
 
     // The meta record wins over everything when the host asks for it through the environment.
-    if (getenv("DV_PLUGIN_META") != nullptr || is_argument(first_argument, "--meta")) {
+    if (environment_variable("DV_PLUGIN_META") != nullptr ||
+        is_argument(first_argument, "--meta")) {
         write_text(meta_record);
-        return 0;
+        return finish_output();
     }
     if (is_argument(first_argument, "--version") || is_argument(first_argument, "-v")) {
         write_text(version_line);
-        return 0;
+        return finish_output();
     }
 
     // Any other argument is ignored: the run is an HTTP request.
     require_node_auth();
-    const char *query = getenv("QUERY_STRING");
+    const char *query = environment_variable("QUERY_STRING");
     if (query != nullptr &&
         (strstr(query, "action=") != nullptr || strstr(query, "format=json") != nullptr))
         return mode_json(query);

@@ -34,21 +34,38 @@ if (missing.length > 0) {
   process.exit(1);
 }
 
-// A launcher such as Wine needs its own variables; a bare executable gets only the case's.
+// A launcher such as Wine needs its own variables, and the locale by which it reads the
+// environment's bytes; a bare executable gets only the case's.
 const launcherEnv = {};
 if (underLauncher)
-  for (const name of ['PATH', 'HOME', 'WINEPREFIX', 'WINEDEBUG', 'WINESERVER', 'WINEDLLOVERRIDES'])
+  for (const name of ['PATH', 'HOME', 'LC_ALL', 'WINEPREFIX', 'WINEDEBUG', 'WINESERVER', 'WINEDLLOVERRIDES'])
     if (process.env[name] !== undefined) launcherEnv[name] = process.env[name];
 
-// Bytes above 0x7F cannot be compared through a launcher that converts the environment between
-// code pages (Wine does); cases that need them run on the native builds and under qemu-user, which
-// passes the environment on unchanged.
-const rawBytesPass = !underLauncher || /^qemu-/.test(path.basename(command));
+// A sanitizer build (make debug) brings a runtime of its own: an allocator, shadow memory, and
+// files it reads at start and exit.
+const sanitized = !underLauncher && fs.readFileSync(command).includes('__asan_init');
 
 const archNames = { x64: 'x86_64', arm64: 'aarch64', ia32: 'x86', arm: 'arm' };
 const [osName, archName, libcName] = (
   process.env.PLUGIN_PLATFORM || `linux ${archNames[process.arch] || process.arch} glibc`
 ).split(' ');
+
+// What the environment carries to the plugin. Linux passes any bytes, in values of up to 128 KiB
+// (120 KiB here, with room for the name). Windows keeps the environment in UTF-16, so a value
+// reaches the Windows build (under Wine here) whole only when it is valid UTF-8, and holds at most
+// 32,767 UTF-16 units, its NUL included. `latin1` strings: one character a byte.
+const windows = osName === 'windows';
+const longestValue = windows ? 32766 : 120 * 1024;
+const utf8 = new TextDecoder('utf-8', { fatal: true });
+// The text whose UTF-8 bytes `latin1` holds, or null when they are not valid UTF-8.
+function utf8Text(latin1) {
+  try {
+    return utf8.decode(Buffer.from(latin1, 'latin1'));
+  } catch {
+    return null;
+  }
+}
+const environmentPasses = (latin1) => !windows || utf8Text(latin1) !== null;
 const hostName = process.env.PLUGIN_HOSTNAME ?? os.hostname();
 
 // Runs one request: `query` becomes QUERY_STRING (left unset when undefined), `env` adds variables.
@@ -201,7 +218,11 @@ module.exports = {
   command,
   commandLine,
   underLauncher,
-  rawBytesPass,
+  sanitized,
+  libcName,
+  longestValue,
+  utf8Text,
+  environmentPasses,
   JSON_HEADER,
   HTML_HEADER,
   REFUSAL,

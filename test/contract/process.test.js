@@ -3,14 +3,11 @@
 // answers arriving whole, and a host that stops reading, are in hostile.test.js.)
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const fs = require('node:fs');
 const { spawnSync } = require('node:child_process');
-const { command, underLauncher, run } = require('../plugin');
+const { command, underLauncher, sanitized, run } = require('../plugin');
 
 const native = !underLauncher;
-// A sanitizer build (make debug) has an allocator of its own and reads /proc at start and exit:
-// valgrind cannot run it, and what its runtime opens is not the program's doing.
-const sanitized = native && fs.readFileSync(command).includes('__asan_init');
+// valgrind cannot run a sanitizer build, and what its runtime opens is not the program's doing.
 const has = (tool) => spawnSync('sh', ['-c', `command -v ${tool}`]).status === 0;
 
 // One request of each kind: [name, environment].

@@ -1,11 +1,9 @@
 // libFuzzer entry point for plugin_tevio: runs whole requests in-process and checks each answer.
 //
 // The program's source is included as it is. Three names are redirected before it is read: its
-// `main` becomes plugin_main, its standard output becomes a stream that captures the answer in
-// memory, and `exit` (which the gate calls after a refusal) jumps back here instead of ending the
-// fuzzer. The program gets no branch of its own for this. A captured stream has no descriptor, so
-// the answer goes through the C library's stream, as on Windows; the single gathered write that
-// Linux builds make is checked by the black-box suite, against the sanitizer build too.
+// `main` becomes plugin_main, `writev` (the one call by which it writes an answer) appends to the
+// answer captured in memory, and `exit` (which the gate calls after a refusal) jumps back here
+// instead of ending the fuzzer. The program gets no branch of its own for this.
 //
 // One input is one request:
 //   byte 0     which parts are present: 1 first argument, 2 QUERY_STRING, 4 BOT_PASSWORD,
@@ -17,9 +15,10 @@
 // Every answer must be exactly one of: the meta record, the version line, the 401 answer, one of
 // the two pages, or the JSON header block and one line of compact, well-formed JSON opening with a
 // boolean `ok`. Which one it is must agree with what the request asked for, the gate must never
-// refuse the right password nor admit a request that plainly lacks it, and running the same
-// request twice must give the same bytes, times aside. It knows no action and no answer's shape:
-// those are the plugin's to change, and the suite's golden answers pin them.
+// refuse the right password nor admit a request that plainly lacks it, an answer that fits the
+// program's output buffer must leave in one write, and running the same request twice must give
+// the same bytes, times aside. It knows no action and no answer's shape: those are the plugin's to
+// change, and the suite's golden answers pin them.
 //
 // `make fuzz` builds it with clang (libFuzzer, ASan, UBSan) against the generated page texts in
 // build/page/ and runs it from the seeds in test/fuzz/corpus/, which test/fuzz/seeds.sh writes.
@@ -34,13 +33,26 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
 
-static FILE *fuzz_stdout;
+static std::string fuzz_output;
+static size_t fuzz_writes;
 static jmp_buf fuzz_exit_point;
 static int fuzz_exit_status;
+
+static ssize_t fuzz_writev(int, const struct iovec *vectors, int count)
+{
+    size_t written = 0;
+    for (int i = 0; i < count; i++) {
+        fuzz_output.append(static_cast<const char *>(vectors[i].iov_base), vectors[i].iov_len);
+        written += vectors[i].iov_len;
+    }
+    fuzz_writes++;
+    return static_cast<ssize_t>(written);
+}
 
 [[noreturn]] static void fuzz_exit(int status)
 {
@@ -49,21 +61,14 @@ static int fuzz_exit_status;
 }
 
 #define main plugin_main
-#undef stdout
-#define stdout fuzz_stdout
+#define writev fuzz_writev
 #define exit(status) fuzz_exit(status)
 #include "../../src/plugin_tevio.cpp"
 #undef exit
-#undef stdout
+#undef writev
 #undef main
 
 /* ==== Running one request ==== */
-
-static ssize_t capture_write(void *cookie, const char *data, size_t size)
-{
-    static_cast<std::string *>(cookie)->append(data, size);
-    return static_cast<ssize_t>(size);
-}
 
 struct Request {
     std::string argument, query, node_password, password_header, authorization;
@@ -126,10 +131,8 @@ static std::string run_request(const Request &request)
     char *argv[] = {program_name.data(), request.has_argument ? argument.data() : nullptr, nullptr};
     const int argc = request.has_argument ? 2 : 1;
 
-    std::string output;
-    fuzz_stdout = fopencookie(&output, "w", {nullptr, capture_write, nullptr, nullptr});
-    if (fuzz_stdout == nullptr)
-        abort();
+    fuzz_output.clear();
+    fuzz_writes = 0;
     char **saved_environment = environ;
     environ = environment.data();
     int status;
@@ -138,12 +141,16 @@ static std::string run_request(const Request &request)
     else
         status = fuzz_exit_status;
     environ = saved_environment;
-    fclose(fuzz_stdout);
     if (status != 0) {
         fprintf(stderr, "exit status %d\n", status);
         abort();
     }
-    return output;
+    if (fuzz_writes != 1 && fuzz_output.size() <= sizeof output_buffer) {
+        fprintf(stderr, "an answer of %zu bytes left in %zu writes\n", fuzz_output.size(),
+                fuzz_writes);
+        abort();
+    }
+    return fuzz_output;
 }
 
 /* ==== A strict reader for the JSON answers ==== */
@@ -442,7 +449,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     full_page = run_request(page);
     page.query = "embed=1";
     embedded_page = run_request(page);
-    if (full_page.size() != embedded_page.size() + 54 ||
+    size_t back_bar_size = 0;
+    for (const page_file &file : page_files)
+        if (file.name == back_bar_file)
+            back_bar_size = file.text.size();
+    if (full_page.size() != embedded_page.size() + back_bar_size ||
         full_page.compare(0, html_header.size(), html_header) != 0) {
         fprintf(stderr, "fuzz_request: the pages taken at start-up are not what they should be\n");
         abort();

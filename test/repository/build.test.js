@@ -61,3 +61,22 @@ test('make install installs the fastest build there is, and says which', async (
       fs.rmSync(destination, { recursive: true });
     });
 });
+
+// The page's files are listed once, in order, in the Makefile's PAGE_FILES: a page file left out
+// of it, a listed file that is not there, or one listed twice stops the build, naming the file.
+test('a page file left out of PAGE_FILES, missing or listed twice stops the build, naming it', async (t) => {
+  const files = fs.readdirSync('src/page').filter((file) => !file.startsWith('.'));
+  const [first, ...rest] = files;
+  // [case, PAGE_FILES, what make says]
+  const table = [
+    ['left out', rest, `src/page/${first} is not in PAGE_FILES`],
+    ['missing', [...files, 'missing.html'], 'missing.html is in PAGE_FILES in the Makefile but not in src/page/'],
+    ['listed twice', [...files, first], `${first} is listed twice in PAGE_FILES`],
+  ];
+  for (const [name, list, says] of table)
+    await t.test(name, () => {
+      const made = spawnSync('make', ['-n', '-B', 'build/page/page.inc', `PAGE_FILES=${list.join(' ')}`], { encoding: 'utf8' });
+      assert.notEqual(made.status, 0);
+      assert.ok(made.stderr.includes(says), made.stderr);
+    });
+});
