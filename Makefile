@@ -1,9 +1,12 @@
 # plugin_tevio: `make` builds it for this machine, `make test` checks it, `make install` puts it
 # where the host looks for plugins. Override any of these on the command line, and CXX, which is
-# make's own (g++ unless the command line or the environment names another compiler).
+# make's own (g++ unless the command line or the environment names another compiler). CXX and
+# LDFLAGS are for the builds of this machine; the static musl build goes through gcc's specs file,
+# so it takes MUSL_CXX, a g++.
 PLUGINS_DIR ?= $(HOME)/.dorvanel/plugins
 CXXFLAGS    ?= -O2
 LDFLAGS     ?=
+MUSL_CXX    ?= g++
 CROSS       ?= x86_64-w64-mingw32-
 ARM64_CROSS ?= aarch64-linux-gnu-
 ARMHF_CROSS ?= arm-linux-gnueabihf-
@@ -55,7 +58,7 @@ musl_flags   = -specs $(1) $(call cxx_headers,$(2)) '-D__GLIBC_PREREQ(major,mino
 # x86-64 musl: data of more than 16 KiB (the output buffer alone) goes after all other static data,
 # so that musl's own data shares a page with the program's: one page fault fewer a run. (The glibc
 # build showed no change.)
-MUSL_FLAGS   = $(call musl_flags,$(MUSL_SPECS),$(CXX)) -mcmodel=medium -mlarge-data-threshold=16384
+MUSL_FLAGS   = $(call musl_flags,$(MUSL_SPECS),$(MUSL_CXX)) -mcmodel=medium -mlarge-data-threshold=16384
 ARM64_FLAGS  = $(call musl_flags,$(ARM64_SPECS),$(ARM64_CROSS)g++)
 ARMHF_FLAGS  = $(call musl_flags,$(ARMHF_SPECS),$(ARMHF_CROSS)g++)
 # Windows: no link time stamp in the executable, so that the same source gives the same bytes.
@@ -75,7 +78,7 @@ need = @{ test -e "$(1)" || command -v "$(1)"; } >/dev/null || \
 # $(call build,compiler,sources and flags,command or file it needs,Debian package providing it)
 define build
 $(call need,$(3),$(4))
-$(1) $(COMPILE) -o $@ $(2) $(LDFLAGS)
+$(1) $(COMPILE) -o $@ $(2)
 endef
 
 all: $(PROGRAM)
@@ -86,9 +89,10 @@ win64: $(PROGRAM).exe
 debug: $(PROGRAM)-debug
 
 $(PROGRAM): $(INPUTS)
-	$(call build,$(CXX),$(SOURCE) $(NATIVE_LINK),$(CXX),g++)
+	$(call build,$(CXX),$(SOURCE) $(NATIVE_LINK) $(LDFLAGS),$(CXX),g++)
 $(PROGRAM)-musl: $(INPUTS)
-	$(call build,$(CXX),$(SOURCE) $(MUSL_FLAGS),$(MUSL_SPECS),musl-tools)
+	$(call need,$(MUSL_CXX),g++)
+	$(call build,$(MUSL_CXX),$(SOURCE) $(MUSL_FLAGS),$(MUSL_SPECS),musl-tools)
 $(PROGRAM)-arm64: $(INPUTS)
 	$(call need,$(ARM64_CROSS)g++,g++-aarch64-linux-gnu)
 	$(call build,$(ARM64_CROSS)g++,$(SOURCE) $(ARM64_FLAGS),$(ARM64_SPECS),musl-dev:arm64)
@@ -98,7 +102,7 @@ $(PROGRAM)-armhf: $(INPUTS)
 $(PROGRAM).exe: $(INPUTS)
 	$(call build,$(CROSS)g++,$(SOURCE) $(WIN64_FLAGS),$(CROSS)g++,g++-mingw-w64-x86-64-posix)
 $(PROGRAM)-debug: $(INPUTS) tools/sanitizer_options.cpp
-	$(call build,$(CXX),$(SOURCE) tools/sanitizer_options.cpp $(SANITIZE),$(CXX),g++)
+	$(call build,$(CXX),$(SOURCE) tools/sanitizer_options.cpp $(SANITIZE) $(LDFLAGS),$(CXX),g++)
 
 $(FUZZER): test/fuzz/fuzz_request.cpp $(INPUTS)
 	$(call build,$(FUZZ_CXX),test/fuzz/fuzz_request.cpp $(FUZZ_FLAGS),$(FUZZ_CXX),clang)
@@ -124,6 +128,7 @@ PAGE_TWICE   = $(foreach file,$(sort $(PAGE_FILES)),$(if $(word 2,$(filter $(fil
 # joined, and an empty line stands for a line break that is sent. A stylesheet is sent inside a
 # style element; a script inside a script element, as it stands less an editor's final line feed.
 JOIN_LINES = awk '{ sub(/^[ \t]+/, ""); printf "%s", ($$0 == "" ? "\n" : $$0) }'
+DROP_FINAL_LINE_FEED = awk 'NR > 1 { print line } { line = $$0 } END { printf "%s", line }'
 AS_LITERAL = { printf 'R"page('; cat; printf ')page"'; } | sed 's/@PLUGIN_VERSION@/)page" PLUGIN_VERSION R"page(/g'
 $(GEN)/page.inc: $(wildcard src/page/*) src/page Makefile
 	$(foreach file,$(filter-out $(PAGE_FILES),$(PAGE_ON_DISK)),$(error src/page/$(file) is not in PAGE_FILES in the Makefile: list it where the page sends it))
@@ -134,8 +139,7 @@ $(GEN)/page.inc: $(wildcard src/page/*) src/page Makefile
 		printf '{"%s", ' "$$file"; \
 		case $$file in \
 		*.css) printf '<style>'; $(JOIN_LINES) src/page/$$file; printf '</style>' ;; \
-		*.js) printf '<script>\n'; if [ -n "$$(tail -c 1 src/page/$$file)" ]; then cat src/page/$$file; \
-			else head -c -1 src/page/$$file; fi; printf '\n</script>' ;; \
+		*.js) printf '<script>\n'; $(DROP_FINAL_LINE_FEED) src/page/$$file; printf '\n</script>' ;; \
 		*) $(JOIN_LINES) src/page/$$file ;; \
 		esac | $(AS_LITERAL); \
 		printf '},\n'; \
@@ -205,7 +209,7 @@ screenshots: $(PROGRAM)
 
 # Times each answer against the floor: a C program that writes the same bytes and exits.
 bench: $(PROGRAM) $(PROGRAM)-musl
-	CXX='$(CXX)' CXXFLAGS='$(CXXFLAGS)' LDFLAGS='$(LDFLAGS)' MUSL_SPECS='$(MUSL_SPECS)' \
+	CXX='$(CXX)' CXXFLAGS='$(CXXFLAGS)' LDFLAGS='$(LDFLAGS)' MUSL_CXX='$(MUSL_CXX)' MUSL_SPECS='$(MUSL_SPECS)' \
 	NATIVE_LINK='$(NATIVE_LINK)' MUSL_LINK='$(MUSL_LINK)' tools/bench
 
 # A renamed copy of this plugin, ready to build: make fork NAME=... DIR=... [REPO=clone address]
