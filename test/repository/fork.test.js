@@ -66,8 +66,7 @@ test('a fork builds, gives its own golden answers and keeps nothing of the old n
   // Built with `make` (the fork command builds it where it retakes the pictures), the fork passes
   // the checks of who it is and its golden answers, renamed with it, as a suite of its own.
   const built = spawnSync('make', ['all'], { cwd: target, encoding: 'utf8' });
-  // The rename is of text: a library's name that holds the plugin's own (a plugin called sysinfo
-  // calling sysinfo()) is renamed with it.
+  // The rename is of text: a library's name that holds the plugin's own is renamed with it.
   const renamedTooMuch = `${built.stderr}\nThe fork of this plugin, renamed from ${slug} to ${NAME}, does not build. Where the code uses a name that holds "${slug}" for something else, such as a header or a library function, the fork renamed it too: give that call another spelling (see docs/authoring.md, Fork).`;
   assert.equal(built.status, 0, renamedTooMuch);
   const { NODE_TEST_CONTEXT, ...env } = process.env;
