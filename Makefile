@@ -1,8 +1,8 @@
-# plugin_tevio: `make` builds it for this machine, `make test` checks it, `make install` puts it
-# where the host looks for plugins. Override any of these on the command line, and CXX, which is
-# make's own (g++ unless the command line or the environment names another compiler). CXX and
-# LDFLAGS are for the builds of this machine; the static musl build goes through gcc's specs file,
-# so it takes MUSL_CXX, a g++.
+# A Bot plugin: `make` builds it for this machine, `make test` checks it, `make install` puts it
+# where the host looks for plugins; `make help` lists every command. Override any of these on the
+# command line, and CXX, which is make's own (g++ unless the command line or the environment names
+# another compiler). CXX and LDFLAGS are for the builds of this machine; the static musl build goes
+# through gcc's specs file, so it takes MUSL_CXX, a g++.
 PLUGINS_DIR ?= $(HOME)/.dorvanel/plugins
 CXXFLAGS    ?= -O2
 LDFLAGS     ?=
@@ -19,16 +19,23 @@ PORT        ?= 8080
 SERVE_DIR   ?= .
 PASSWORD    ?=
 
-PROGRAM   = plugin_tevio
-SOURCE    = src/$(PROGRAM).cpp
-FORMATTED = $(SOURCE) test/fuzz/fuzz_request.cpp tools/sanitizer_options.cpp
+# The plugin's name is the name of its one source file, src/plugin_NAME.cpp: rename that file
+# and the executable, the meta and info records, the page's routes and the hints follow.
+SOURCE  := $(wildcard src/plugin_*.cpp)
+NAME    := $(patsubst src/plugin_%.cpp,%,$(SOURCE))
+ifneq ($(words $(SOURCE)),1)
+$(error src/ holds $(if $(SOURCE),$(words $(SOURCE)) files named plugin_*.cpp ($(SOURCE)),no file named plugin_*.cpp): the plugin is the one file src/plugin_NAME.cpp, and NAME is its name)
+endif
+PROGRAM   = plugin_$(NAME)
+PLATFORM  = $(wildcard platform/*.h)
+FORMATTED = $(SOURCE) $(PLATFORM) checks/fuzz/fuzz_request.cpp checks/debug/sanitizer_options.cpp
 GEN       = build/page
-INPUTS    = $(SOURCE) $(GEN)/page.inc Makefile
+INPUTS    = $(SOURCE) $(PLATFORM) $(GEN)/page.inc Makefile
 VERSION   = $(shell sed -n 's/^\#define PLUGIN_VERSION "\(.*\)"$$/\1/p' $(SOURCE))
 
 # The program uses only header-only parts of the C++ library, so it links against the C library
 # alone: no exceptions, no RTTI, and libstdc++ dropped at link time.
-LANGUAGE = -std=c++20 -fno-exceptions -fno-rtti -I$(GEN)
+LANGUAGE = -std=c++20 -fno-exceptions -fno-rtti -Iplatform -I$(GEN) -DPLUGIN_NAME='"$(NAME)"'
 WARNINGS = -Wall -Wextra -Wpedantic -Wshadow
 COMPILE  = $(LANGUAGE) $(WARNINGS) $(CXXFLAGS)
 
@@ -68,18 +75,24 @@ WIN64_FLAGS  = -static -s -Wl,--no-insert-timestamp
 # sanitizers' start-up options, and the fuzzer includes the source with main, stdout and exit
 # redirected to itself.
 SANITIZE   = -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all
-FUZZ_FLAGS = -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
+FUZZ_FLAGS = -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+             -DPLUGIN_SOURCE='"../../$(SOURCE)"'
 FUZZER     = build/fuzz_request
 
-# $(call need,command or file,Debian package providing it): stops the target when it is missing.
+# $(call need,command or file,what provides it): stops the target when it is missing, naming the
+# Debian package that tools/check/install-deps installs for it.
 need = @{ test -e "$(1)" || command -v "$(1)"; } >/dev/null || \
-	{ echo "make: $@ needs $(1); install the Debian package $(2)" >&2; exit 1; }
+	{ echo "make: $@ needs $(1); install the Debian package $$(tools/check/install-deps --package-of '$(1)')" >&2; exit 1; }
 
-# $(call build,compiler,sources and flags,command or file it needs,Debian package providing it)
+# $(call build,compiler,sources and flags,command or file it needs)
 define build
-$(call need,$(3),$(4))
+$(call need,$(3))
 $(1) $(COMPILE) -o $@ $(2)
 endef
+
+# Conflict markers that a merge left behind stop every build, golden answers and test run, naming
+# the file and line (tools/check/markers).
+MARKERS = @tools/check/markers
 
 all: $(PROGRAM)
 musl: $(PROGRAM)-musl
@@ -88,62 +101,68 @@ armhf: $(PROGRAM)-armhf
 win64: $(PROGRAM).exe
 debug: $(PROGRAM)-debug
 
-$(PROGRAM): $(INPUTS)
-	$(call build,$(CXX),$(SOURCE) $(NATIVE_LINK) $(LDFLAGS),$(CXX),g++)
-$(PROGRAM)-musl: $(INPUTS)
-	$(call need,$(MUSL_CXX),g++)
-	$(call build,$(MUSL_CXX),$(SOURCE) $(MUSL_FLAGS),$(MUSL_SPECS),musl-tools)
-$(PROGRAM)-arm64: $(INPUTS)
-	$(call need,$(ARM64_CROSS)g++,g++-aarch64-linux-gnu)
-	$(call build,$(ARM64_CROSS)g++,$(SOURCE) $(ARM64_FLAGS),$(ARM64_SPECS),musl-dev:arm64)
-$(PROGRAM)-armhf: $(INPUTS)
-	$(call need,$(ARMHF_CROSS)g++,g++-arm-linux-gnueabihf)
-	$(call build,$(ARMHF_CROSS)g++,$(SOURCE) $(ARMHF_FLAGS),$(ARMHF_SPECS),musl-dev:armhf)
-$(PROGRAM).exe: $(INPUTS)
-	$(call build,$(CROSS)g++,$(SOURCE) $(WIN64_FLAGS),$(CROSS)g++,g++-mingw-w64-x86-64-posix)
-$(PROGRAM)-debug: $(INPUTS) tools/sanitizer_options.cpp
-	$(call build,$(CXX),$(SOURCE) tools/sanitizer_options.cpp $(SANITIZE) $(LDFLAGS),$(CXX),g++)
+$(PROGRAM): $(INPUTS) | markers
+	$(call build,$(CXX),$(SOURCE) $(NATIVE_LINK) $(LDFLAGS),$(CXX))
+$(PROGRAM)-musl: $(INPUTS) | markers
+	$(call need,$(MUSL_CXX))
+	$(call build,$(MUSL_CXX),$(SOURCE) $(MUSL_FLAGS),$(MUSL_SPECS))
+$(PROGRAM)-arm64: $(INPUTS) | markers
+	$(call need,$(ARM64_CROSS)g++)
+	$(call build,$(ARM64_CROSS)g++,$(SOURCE) $(ARM64_FLAGS),$(ARM64_SPECS))
+$(PROGRAM)-armhf: $(INPUTS) | markers
+	$(call need,$(ARMHF_CROSS)g++)
+	$(call build,$(ARMHF_CROSS)g++,$(SOURCE) $(ARMHF_FLAGS),$(ARMHF_SPECS))
+$(PROGRAM).exe: $(INPUTS) | markers
+	$(call build,$(CROSS)g++,$(SOURCE) $(WIN64_FLAGS),$(CROSS)g++)
+$(PROGRAM)-debug: $(INPUTS) checks/debug/sanitizer_options.cpp | markers
+	$(call build,$(CXX),$(SOURCE) checks/debug/sanitizer_options.cpp $(SANITIZE) $(LDFLAGS),$(CXX))
 
-$(FUZZER): test/fuzz/fuzz_request.cpp $(INPUTS)
-	$(call build,$(FUZZ_CXX),test/fuzz/fuzz_request.cpp $(FUZZ_FLAGS),$(FUZZ_CXX),clang)
+$(FUZZER): checks/fuzz/fuzz_request.cpp $(INPUTS) | markers
+	$(call build,$(FUZZ_CXX),checks/fuzz/fuzz_request.cpp $(FUZZ_FLAGS),$(FUZZ_CXX))
 
-# Fuzzes the request path for FUZZ_SECONDS from the seeds in test/fuzz/corpus/; what it finds, and
-# any failing input (build/fuzz-crash-*), stays in build/.
+markers:
+	$(MARKERS)
+
+# Fuzzes the request path for FUZZ_SECONDS from the seeds in checks/fuzz/corpus/; what it finds,
+# and any failing input (build/fuzz-crash-*), stays in build/.
 fuzz: $(FUZZER)
 	@mkdir -p build/fuzz-corpus
 	$(FUZZER) -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=4096 -print_final_stats=1 \
-		-dict=test/fuzz/request.dict -artifact_prefix=build/fuzz- build/fuzz-corpus test/fuzz/corpus
+		-dict=checks/fuzz/request.dict -artifact_prefix=build/fuzz- build/fuzz-corpus checks/fuzz/corpus
 
-# The page's files in src/page/, in the order the page sends them after its header block: the one
-# list of them. A new page file goes in here; the build stops, naming the file, when one in
-# src/page/ is not listed, or one listed is not there or is listed twice.
-PAGE_FILES = head.html style.css body.html back.html top.html node.html echo.html guide.html \
-             script.js end.html
-PAGE_ON_DISK = $(notdir $(wildcard src/page/*))
-PAGE_TWICE   = $(foreach file,$(sort $(PAGE_FILES)),$(if $(word 2,$(filter $(file),$(PAGE_FILES))),$(file)))
-
-# Each page file becomes one entry of $(GEN)/page.inc, its name and its text as a raw string
-# literal, in which @PLUGIN_VERSION@ becomes the version the source defines. In HTML and CSS the
-# line breaks, and the indentation after them, are for the reader and are not sent: the lines are
-# joined, and an empty line stands for a line break that is sent. A stylesheet is sent inside a
-# style element; a script inside a script element, as it stands less an editor's final line feed.
+# Each file of src/page/ becomes one text of $(GEN)/page.inc, page::NAME_EXTENSION (style.css is
+# page::style_css), as a raw string literal in which @PLUGIN_NAME@ and @PLUGIN_VERSION@ become the
+# plugin's name and version. The page writer in the source sends them in its order; a file it does
+# not send stops the build, naming it. In HTML and CSS the line breaks, and the indentation after
+# them, are for the reader and are not sent: the lines are joined, and an empty line stands for a
+# line break that is sent. A stylesheet is sent inside a style element; a script inside a script
+# element, as it stands less an editor's final line feed.
+PAGE_FILES = $(sort $(notdir $(wildcard src/page/*)))
 JOIN_LINES = awk '{ sub(/^[ \t]+/, ""); printf "%s", ($$0 == "" ? "\n" : $$0) }'
 DROP_FINAL_LINE_FEED = awk 'NR > 1 { print line } { line = $$0 } END { printf "%s", line }'
-AS_LITERAL = { printf 'R"page('; cat; printf ')page"'; } | sed 's/@PLUGIN_VERSION@/)page" PLUGIN_VERSION R"page(/g'
-$(GEN)/page.inc: $(wildcard src/page/*) src/page Makefile
-	$(foreach file,$(filter-out $(PAGE_FILES),$(PAGE_ON_DISK)),$(error src/page/$(file) is not in PAGE_FILES in the Makefile: list it where the page sends it))
-	$(foreach file,$(filter-out $(PAGE_ON_DISK),$(PAGE_FILES)),$(error $(file) is in PAGE_FILES in the Makefile but not in src/page/))
-	$(foreach file,$(PAGE_TWICE),$(error $(file) is listed twice in PAGE_FILES in the Makefile))
+AS_LITERAL = { printf 'R"page('; cat; printf ')page"'; } | \
+             sed 's/@PLUGIN_NAME@/)page" PLUGIN_NAME R"page(/g; s/@PLUGIN_VERSION@/)page" PLUGIN_VERSION R"page(/g'
+$(GEN)/page.inc: $(wildcard src/page/*) src/page $(SOURCE) Makefile
 	@mkdir -p $(@D)
 	@for file in $(PAGE_FILES); do \
-		printf '{"%s", ' "$$file"; \
+		text=$$(echo "$$file" | tr .- __); \
+		case $$text in \
+		[a-z]*) ;; \
+		*) echo "make: src/page/$$file: a page file's name starts with a letter (a-z)" >&2; exit 1 ;; \
+		esac; \
+		case $$text in *[!a-z0-9_]*) \
+			echo "make: src/page/$$file: a page file's name holds a-z, 0-9, -, _ and one ." >&2; exit 1 ;; \
+		esac; \
+		grep -q "page::$$text\b" $(SOURCE) || { \
+			echo "make: src/page/$$file is not sent: put page::$$text among the page's pieces in mode_html ($(SOURCE))" >&2; exit 1; }; \
+		printf 'constexpr std::string_view %s = ' "$$text"; \
 		case $$file in \
 		*.css) printf '<style>'; $(JOIN_LINES) src/page/$$file; printf '</style>' ;; \
 		*.js) printf '<script>\n'; $(DROP_FINAL_LINE_FEED) src/page/$$file; printf '\n</script>' ;; \
 		*) $(JOIN_LINES) src/page/$$file ;; \
 		esac | $(AS_LITERAL); \
-		printf '},\n'; \
-	done > $@
+		printf ';\n'; \
+	done > $@.new && mv $@.new $@ || { rm -f $@.new; exit 1; }
 
 # Installs the fastest build this machine can make: the static musl one where musl-tools is
 # installed, which runs in less than half the time the glibc one takes; the native one otherwise.
@@ -171,29 +190,28 @@ dist: $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe
 uninstall:
 	rm -f $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
 
-# Installs what the checks need when it is missing (tools/install-deps), then builds and runs them
-# all, each run even when another fails (tools/run-tests): the black-box suite once per build (the
-# sanitizer twin too, the Windows one under Wine, the ARM ones under qemu-user), the checks of the
-# repository's tools and builds once (test/repository/), the page in a real browser, the layout of
-# the C++ sources and a short fuzzing run. The suite is the contract every plugin made from this
-# one keeps (test/contract/) and the golden answers (test/golden/). It prints one line per run and
-# the failures in full; each run's whole output goes to TEST_LOGS.
+# Installs what the checks need when it is missing (tools/check/install-deps), then builds and runs
+# them all, each run even when another fails (tools/check/run-tests.js): the black-box suite once
+# per build (the sanitizer twin too, the Windows one under Wine, the ARM ones under qemu-user), the
+# checks of the kit's tools and builds once (checks/repository/), the page in a real browser, the
+# layout of the C++ sources and a short fuzzing run. It prints one line per run and the failures
+# in full; each run's whole output goes to TEST_LOGS.
 #   make test RUNS='native browser'  runs some of the runs
 #   make test INSTALL_DEPS=no        installs nothing and skips the runs whose packages are missing
 RUNS      ?=
 TEST_LOGS ?= build/test
-test:
-	@tools/install-deps runner
+test: | markers
+	@tools/check/install-deps runner
 	@PROGRAM='$(PROGRAM)' FORMATTED='$(FORMATTED)' FUZZER='$(FUZZER)' RUNS='$(RUNS)' TEST_LOGS='$(TEST_LOGS)' \
-	MAKE='$(MAKE)' tools/run-tests
+	MAKE='$(MAKE)' tools/check/run-tests.js
 
 # Formats the C++ sources the way `make test` checks them.
 format:
 	clang-format -i $(FORMATTED)
 
 # Rewrites the golden answers in test/golden/ from this build and shows what changed.
-golden: $(PROGRAM)
-	node tools/golden
+golden: $(PROGRAM) | markers
+	tools/author/golden.js
 
 # The page as the host shows it, from a local stand-in host that builds, and rebuilds on save:
 # make serve [PORT=] [PASSWORD=]. The password goes through the environment as typed, never
@@ -201,27 +219,50 @@ golden: $(PROGRAM)
 unexport PASSWORD
 serve: export BOT_PASSWORD = $(value PASSWORD)
 serve:
-	node tools/serve.js --port $(PORT) --plugins $(SERVE_DIR) --watch .
+	tools/author/serve.js --port $(PORT) --plugins $(SERVE_DIR) --watch .
 
 # The README's pictures of the page, dark and light, taken with Chromium.
 screenshots: $(PROGRAM)
-	node tools/screenshots.js docs
+	tools/author/screenshots.js docs
 
 # Times each answer against the floor: a C program that writes the same bytes and exits.
 bench: $(PROGRAM) $(PROGRAM)-musl
 	CXX='$(CXX)' CXXFLAGS='$(CXXFLAGS)' LDFLAGS='$(LDFLAGS)' MUSL_CXX='$(MUSL_CXX)' MUSL_SPECS='$(MUSL_SPECS)' \
-	NATIVE_LINK='$(NATIVE_LINK)' MUSL_LINK='$(MUSL_LINK)' tools/bench
+	NATIVE_LINK='$(NATIVE_LINK)' MUSL_LINK='$(MUSL_LINK)' PROGRAM='$(PROGRAM)' tools/measure/bench.js
 
-# A renamed copy of this plugin, ready to build: make fork NAME=... DIR=... [REPO=clone address]
+# A fork of this plugin, with its history: make fork NAME=... DIR=... [REPO=its clone address]
 fork:
-	@tools/fork "$$NAME" "$$DIR" $${REPO:+"$$REPO"}
+	@tools/fork/fork.js "$$NAME" "$$DIR" $${REPO:+"$$REPO"}
 
-# Brings the upstream's later work into this fork, as .upstream.json records it:
-# make update [FROM=path or git address] [TO=commit, tag or branch] [BASE=commit] [CHECK=1]
+# Takes the upstream's later work into this fork with git's merge:
+# make update [FROM=path or git address] [TO=commit, tag or branch] [CHECK=1]
 update:
-	@tools/update $${FROM:+--from "$$FROM"} $${TO:+--to "$$TO"} $${BASE:+--base "$$BASE"} $(if $(filter-out 0,$(CHECK)),--check)
+	@tools/fork/update.js $${FROM:+--from "$$FROM"} $${TO:+--to "$$TO"} $(if $(filter-out 0,$(CHECK)),--check)
+
+# The commands, as `make help` prints them and the README shows them.
+#| command | what it does |
+#|---|---|
+#| `make` | builds `./plugin_NAME` for this machine |
+#| `make test` | installs what is missing, builds, runs every check and prints one line per run |
+#| `make golden` | rewrites the golden answers in `test/golden/` from this build and shows what changed |
+#| `make format` | formats the C++ sources as `make test` checks them |
+#| `make serve` | the page through a local stand-in host that rebuilds on save (`PORT=`, `PASSWORD=`) |
+#| `make screenshots` | retakes the pictures of the page in `docs/` |
+#| `make fork NAME=... DIR=... [REPO=...]` | a fork of the plugin, with its history, under a name of its own |
+#| `make update [FROM=...] [TO=...] [CHECK=1]` | takes the upstream's later work into a fork, with git's merge |
+#| `make install` | installs the fastest build this machine can make into `PLUGINS_DIR` (default `~/.dorvanel/plugins`) |
+#| `make musl`, `make arm64`, `make armhf`, `make win64` | the builds for other nodes |
+#| `make dist` | the release files in `dist/`: each node's executable and their checksums |
+#| `make debug` | `./plugin_NAME-debug`, built with ASan and UBSan |
+#| `make fuzz` | fuzzes the request path for `FUZZ_SECONDS` (default 60) |
+#| `make bench` | times every answer against the plainest C programs that write the same bytes |
+#| `make help` | lists these commands |
+#| `make clean` | removes every build output |
+help:
+	@sed -n 's/^#| \{0,1\}/|/p' Makefile
 
 clean:
 	rm -rf build dist $(PROGRAM) $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe $(PROGRAM)-debug
 
-.PHONY: all musl arm64 armhf win64 debug fuzz install uninstall dist test format golden serve screenshots bench fork update clean
+.PHONY: all musl arm64 armhf win64 debug fuzz markers install uninstall dist test format golden serve \
+        screenshots bench fork update help clean

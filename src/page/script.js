@@ -14,7 +14,7 @@
   // Asks the plugin through the host: the hub route when the page came through the hub, the
   // direct route otherwise. Any answer whose body parses as JSON counts, whatever its status.
   function api(action,extra){
-    var url=(HUB?'/plugins?plugin='+HUB+'&action=':'/plugin_tevio?action=')+encodeURIComponent(action);
+    var url=(HUB?'/plugins?plugin='+HUB+'&action=':'/plugin_@PLUGIN_NAME@?action=')+encodeURIComponent(action);
     if(extra)url+=extra;
     if(node)url+='&node='+encodeURIComponent(node);
     if(sid)url+='&id='+encodeURIComponent(sid);

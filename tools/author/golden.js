@@ -1,0 +1,59 @@
+#!/usr/bin/env node
+'use strict';
+// Rewrites the golden answers in test/golden/ from a build, one file per row of the request table
+// in test/golden.js, removes files that no row names, and prints what changed. Run as `make
+// golden`, which builds first; read the diff before you commit it.
+//
+// It runs the native build, and writes the files every build shares and the native build's own.
+// With PLUGIN_CMD (and tools/with-wine, which sets it for the Windows build) it runs that build and
+// writes only the files of the rows that name it in their perBuild: the shared files come from the
+// native build, and where another build differs from them it says so and ends non-zero.
+const fs = require('node:fs');
+const path = require('node:path');
+process.chdir(path.join(__dirname, '..', '..'));
+const { plugin, golden } = require('../support.js');
+const { commandLine } = plugin;
+const { REQUESTS, TABLE, build, buildWord, fileOf, defaultBuild, goldenCommand, answer, read, write, orphans, diff } = golden;
+
+const say = (line) => console.log(line);
+const relative = (file) => path.relative(process.cwd(), file);
+say(`golden answers of the ${build().join(' ')} build, ${commandLine.join(' ')}`);
+
+let changed = 0;
+let problems = 0;
+for (const request of REQUESTS) {
+  const file = fileOf(request);
+  const word = buildWord(request);
+  let after;
+  try {
+    after = answer(request);
+  } catch (error) {
+    say(`${relative(file)}: not written: ${error.message}`);
+    problems++;
+    continue;
+  }
+  const before = read(file);
+  if (before === after) continue;
+  if (word === undefined && !defaultBuild()) {
+    say(`${relative(file)}: not written, this build answers otherwise (- golden, + this build):\n${diff(before ?? '', after)}`);
+    say(`  if it does on purpose, add perBuild: ['${build()[0]}'] to the row '${request.name}' in ${TABLE} and run this again;`);
+    say('  the files every build shares are written by make golden');
+    problems++;
+    continue;
+  }
+  write(file, after);
+  changed++;
+  say(before === null ? `${relative(file)}: new` : `${relative(file)}: changed\n${diff(before, after)}\n`);
+}
+for (const file of orphans()) {
+  fs.rmSync(path.join('test/golden', file));
+  changed++;
+  say(`test/golden/${file}: removed, no row names it`);
+}
+// The other builds' own files, which this run cannot write.
+for (const request of REQUESTS)
+  for (const word of request.perBuild ?? [])
+    if (word !== buildWord(request))
+      say(`test/golden/${request.name}.${word}.txt: the ${word} build's own answer; write it with ${goldenCommand(word)}`);
+say(changed === 0 ? 'golden answers: all unchanged' : `golden answers: ${changed} rewritten; review them with git diff test/golden/`);
+process.exitCode = problems === 0 ? 0 : 1;
