@@ -151,7 +151,7 @@ $(GEN)/page.inc: $(wildcard src/page/*) src/page $(SOURCE) Makefile
 		*) echo "make: src/page/$$file: a page file's name starts with a letter (a-z)" >&2; exit 1 ;; \
 		esac; \
 		case $$text in *[!a-z0-9_]*) \
-			echo "make: src/page/$$file: a page file's name holds a-z, 0-9, -, _ and one ." >&2; exit 1 ;; \
+			echo "make: src/page/$$file: name page files with a-z, 0-9, - and _, and a dot before the extension" >&2; exit 1 ;; \
 		esac; \
 		grep -q "page::$$text\b" $(SOURCE) || { \
 			echo "make: src/page/$$file is not sent: put page::$$text among the page's pieces in mode_html ($(SOURCE))" >&2; exit 1; }; \
@@ -236,8 +236,11 @@ fork:
 
 # Takes the upstream's later work into this fork with git's merge:
 # make update [FROM=path or git address] [TO=commit, tag or branch] [CHECK=1]
+# The tool is this Makefile's, so that a fork made by the earlier make fork, which has none, takes
+# its first update with make -f KIT/Makefile update (docs/updating.md).
+KIT := $(dir $(firstword $(MAKEFILE_LIST)))
 update:
-	@tools/fork/update.js $${FROM:+--from "$$FROM"} $${TO:+--to "$$TO"} $(if $(filter-out 0,$(CHECK)),--check)
+	@$(KIT)tools/fork/update.js $${FROM:+--from "$$FROM"} $${TO:+--to "$$TO"} $(if $(filter-out 0,$(CHECK)),--check)
 
 # The commands, as `make help` prints them and the README shows them.
 #| command | what it does |

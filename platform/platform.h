@@ -42,8 +42,9 @@ constexpr bool is_plugin_name(std::string_view name)
             return false;
     return true;
 }
-static_assert(is_plugin_name(PLUGIN_NAME),
-              "rename src/plugin_NAME.cpp: NAME is lower-case letters, digits and _, from a letter");
+static_assert(
+    is_plugin_name(PLUGIN_NAME),
+    "rename src/plugin_NAME.cpp: NAME is lower-case letters, digits and _, from a letter");
 
 // The value environment_variable gives for a variable that is set but cannot be read whole. It
 // reads as empty, and no comparison of secrets accepts it (the gate fails closed).

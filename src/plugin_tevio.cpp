@@ -28,7 +28,8 @@
 // The version stands in the version line, the info record and the page's top bar (src/page/).
 #define PLUGIN_VERSION "1.1.0"
 
-constexpr std::string_view meta_record = "{\"name\":\"" PLUGIN_NAME "\",\"desc\":\"Starter demo\"}\n";
+constexpr std::string_view meta_record =
+    "{\"name\":\"" PLUGIN_NAME "\",\"desc\":\"Starter demo\"}\n";
 constexpr std::string_view version_line = PLUGIN_VERSION "\n";
 
 constexpr std::string_view json_header = "Content-Type: application/json; charset=utf-8\r\n"
@@ -179,7 +180,8 @@ static const char *bearer_token(const char *authorization)
 // X-Bot-Password header, a bearer token, then the first `pwd` parameter of the query string.
 static bool presents_node_password(const char *node_password)
 {
-    if (request_env.password_header != nullptr && same_secret(request_env.password_header, node_password))
+    if (request_env.password_header != nullptr &&
+        same_secret(request_env.password_header, node_password))
         return true;
     if (request_env.authorization != nullptr) {
         const char *token = bearer_token(request_env.authorization);
@@ -301,9 +303,9 @@ static int mode_json(const char *query)
 
 /* ==== Page writer ==== */
 // The page is its header block and then the files in src/page/, each sent whole as one piece of
-// one gathering write. The build makes each file a text in page.inc, page::NAME_EXTENSION (style.css
-// is page::style_css), whose length the compiler knows; it stops, naming the file, when a file in
-// src/page/ is not sent below. No piece holds a double quote.
+// one gathering write. The build makes each file a text in page.inc, page::NAME_EXTENSION
+// (style.css is page::style_css), whose length the compiler knows; it stops, naming the file, when
+// a file in src/page/ is not sent below. No piece holds a double quote.
 
 namespace page {
 #include "page.inc"
@@ -314,9 +316,17 @@ namespace page {
 static int mode_html(int embed)
 {
     const std::string_view pieces[] = {
-        html_header,     page::head_html, page::style_css,  page::body_html,
-        embed == 0 ? page::back_html : "", page::top_html, page::node_html, page::echo_html,
-        page::guide_html, page::script_js, page::end_html,
+        html_header,
+        page::head_html,
+        page::style_css,
+        page::body_html,
+        embed == 0 ? page::back_html : "",
+        page::top_html,
+        page::node_html,
+        page::echo_html,
+        page::guide_html,
+        page::script_js,
+        page::end_html,
     };
     static_assert(sizeof pieces / sizeof pieces[0] <= piece_capacity,
                   "the page has more pieces than one gathering write sends (piece_capacity)");
@@ -349,8 +359,8 @@ int main(int argc, char **argv)
 
     // Any other argument is ignored: the run is an HTTP request.
     request_env = {environment_variable("QUERY_STRING"), environment_variable("BOT_PASSWORD"),
-               environment_variable("HTTP_X_BOT_PASSWORD"),
-               environment_variable("HTTP_AUTHORIZATION")};
+                   environment_variable("HTTP_X_BOT_PASSWORD"),
+                   environment_variable("HTTP_AUTHORIZATION")};
     require_node_auth();
     const char *query = request_env.query;
     if (query != nullptr &&

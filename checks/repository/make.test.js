@@ -9,7 +9,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
-const { identity } = require('../support/plugin');
+const { identity, copyForBuild } = require('../support/plugin');
 
 const { plugin, versionLine } = identity();
 const onPath = (command) => spawnSync('sh', ['-c', 'command -v "$1"', 'sh', command]).status === 0;
@@ -44,8 +44,7 @@ test('the native build links with any toolchain, with the GNU link options where
     const absent = needs.find((command) => !onPath(command));
     await t.test(name, { skip: absent && `needs ${absent}` }, () => {
       const folder = fs.mkdtempSync(path.join(scratch, 'copy-'));
-      fs.cpSync('src', path.join(folder, 'src'), { recursive: true });
-      fs.copyFileSync('Makefile', path.join(folder, 'Makefile'));
+      copyForBuild(undefined, folder);
       // The musl build is gcc's whatever CXX is, and takes no LDFLAGS meant for this machine's link.
       const musl = fs.existsSync('/usr/lib/x86_64-linux-musl/musl-gcc.specs') ? [`${plugin}-musl`] : [];
       const made = spawnSync('make', [plugin, ...musl, ...variables], { cwd: folder, env: ENV, encoding: 'utf8' });
@@ -115,7 +114,7 @@ test("make test's summary of a node test run: the failures whole, each counted o
     await t.test(name, () => {
       const folder = fs.mkdtempSync(path.join(scratch, 'case-'));
       fs.writeFileSync(path.join(folder, 'a.test.js'), HEAD + body);
-      const reporter = path.resolve('tools/test-summary.js');
+      const reporter = path.resolve('tools/check/test-summary.js');
       const ran = spawnSync(process.execPath, ['--test', `--test-reporter=${reporter}`, 'a.test.js'], { cwd: folder, env: ENV, encoding: 'utf8' });
       const { failures: reported, ...counted } = JSON.parse(ran.stdout);
       assert.deepEqual(counted, counts);

@@ -8,7 +8,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
-const { PROGRAM, identity } = require('../support/plugin');
+const { PROGRAM, identity, copyForBuild } = require('../support/plugin');
 
 const RELEASE_FILES = ['linux-x86_64', 'linux-aarch64', 'linux-armhf', 'windows-x86_64.exe'].map(
   (target) => `${PROGRAM}-${identity().version}-${target}`,
@@ -17,8 +17,7 @@ const RELEASE_FILES = ['linux-x86_64', 'linux-aarch64', 'linux-armhf', 'windows-
 // Builds make dist from a copy of the sources in `folder` and returns the dist folder.
 function distIn(folder) {
   fs.mkdirSync(folder, { recursive: true });
-  fs.cpSync('src', path.join(folder, 'src'), { recursive: true });
-  fs.copyFileSync('Makefile', path.join(folder, 'Makefile'));
+  copyForBuild(undefined, folder);
   const made = spawnSync('make', ['-s', 'dist'], { cwd: folder, encoding: 'utf8' });
   assert.equal(made.status, 0, made.stderr);
   return path.join(folder, 'dist');

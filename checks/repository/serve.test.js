@@ -178,7 +178,7 @@ describe('routes and logging', () => {
     }));
 
   test('the command line prints its address and serves', async () => {
-    const child = spawn(process.execPath, [path.join(__dirname, '../../tools/serve.js'), '--port', '0', '--plugins', dir], { stdio: ['ignore', 'pipe', 'inherit'] });
+    const child = spawn(process.execPath, [path.join(__dirname, '../../tools/author/serve.js'), '--port', '0', '--plugins', dir], { stdio: ['ignore', 'pipe', 'inherit'] });
     try {
       let output = '';
       const address = await new Promise((resolve, reject) => {
@@ -207,7 +207,7 @@ describe('routes and logging', () => {
   ];
   for (const [args, message] of wrong) {
     test(`the command line refuses ${args.join(' ')}`, () => {
-      const run = spawnSync(process.execPath, [path.join(__dirname, '../../tools/serve.js'), '--plugins', dir, ...args], { encoding: 'utf8', timeout: 10000 });
+      const run = spawnSync(process.execPath, [path.join(__dirname, '../../tools/author/serve.js'), '--plugins', dir, ...args], { encoding: 'utf8', timeout: 10000 });
       assert.equal(run.status, 2, run.stderr);
       assert.ok(run.stderr.startsWith(`serve.js: ${message}`), run.stderr);
       assert.ok(run.stderr.endsWith('\nusage: node tools/serve.js [--port 8080] [--plugins DIR] [--password PW] [--timeout MS] [--watch REPO]\n'), run.stderr);
@@ -216,7 +216,7 @@ describe('routes and logging', () => {
 });
 
 describe('rebuilding on save, with a stand-in for make', () => {
-  const SETTLE_MS = 200; // as in tools/serve/watch.js
+  const SETTLE_MS = 200; // as in tools/author/serve/watch.js
   const QUIET_MS = 3 * SETTLE_MS;
   const WAIT_LIMIT_MS = 10000; // a request held past this by builds that never end fails the test
   // Stands in for make: reads src/a.txt, records what it read when it starts and when it ends,

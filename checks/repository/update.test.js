@@ -1,161 +1,106 @@
 'use strict';
-// Keeping a fork up to date: an upstream made of this repository's files gets a commit, and a fork
-// of it, with edits of its own, takes the commit with `make update`. The fork's names are made of
-// parts, so that they stand in no file: the fork command refuses a name that does.
+// Keeping a fork current: an upstream made of this repository's files gets commits, and a fork of
+// it, with edits of its own, takes them with `make update`, which is git's own merge. Nothing
+// broken passes as done: while conflict markers remain, make, make golden and make update stop.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { spawnSync } = require('node:child_process');
-const { identity } = require('../support/plugin');
+const { NAME: slug, REPOSITORY } = require('../support/plugin');
+const { run, git, read, write, edit, commit, copyRepository, makeUpstream, forkOf, make } = require('../support/forks');
 
-const { slug } = identity();
-const [FIRST, SECOND] = ['sky' + 'watch', 'sea' + 'watch'];
+// A word the kit's own code and text use; any other when it is this plugin's own.
+const NAME = slug === 'cache' ? 'status' : 'cache';
 const SOURCE = (name) => `src/plugin_${name}.cpp`;
-// The first line of the program's source, which names the plugin: a change to it must reach the
-// fork renamed.
-const FIRST_LINE = (name, words) => `// plugin_${name}: ${words}`;
+const setDescription = (folder, name, words) =>
+  edit(folder, SOURCE(name), (text) => text.replace(/(\\"desc\\":\\")[^\\]*/, `$1${words}`));
+const update = (fork, ...settings) => make(fork, 'update', ...settings);
+const merging = (fork) => git(fork, 'rev-parse', '-q', '--verify', 'MERGE_HEAD') !== '';
 
-// Commits of the test's own carry an identity of their own; pictures are never retaken.
-const ENV = {
-  ...process.env,
-  GIT_AUTHOR_NAME: 'test', GIT_AUTHOR_EMAIL: 'test@localhost', GIT_COMMITTER_NAME: 'test', GIT_COMMITTER_EMAIL: 'test@localhost',
-  CHROMIUM: '/nonexistent',
-};
-const run = (cwd, command, ...args) => {
-  const result = spawnSync(command, args, { cwd, env: ENV, encoding: 'utf8' });
-  return { ...result, out: `${result.stdout}${result.stderr}` };
-};
-const git = (cwd, ...args) => run(cwd, 'git', ...args).stdout.trim();
-const read = (folder, file) => fs.readFileSync(path.join(folder, file), 'utf8');
-function edit(folder, file, change) {
-  fs.writeFileSync(path.join(folder, file), change(read(folder, file)));
-}
-function commit(folder, message, change) {
-  change();
-  git(folder, 'add', '-A');
-  assert.equal(run(folder, 'git', 'commit', '-q', '-m', message).status, 0);
-}
-const setFirstLine = (folder, name, words) =>
-  edit(folder, SOURCE(name), (text) => text.replace(/^.*\n/, FIRST_LINE(name, words) + '\n'));
-
-// An upstream repository holding this repository's files as they stand, in `parent`.
-function makeUpstream(parent) {
-  const upstream = path.join(parent, 'upstream');
-  const files = spawnSync('git', ['ls-files', '-z', '--cached', '--others', '--exclude-standard']).stdout.toString().split('\0');
-  for (const file of files.filter((name) => name && fs.lstatSync(name, { throwIfNoEntry: false })?.isFile())) {
-    fs.mkdirSync(path.join(upstream, path.dirname(file)), { recursive: true });
-    fs.copyFileSync(file, path.join(upstream, file));
-  }
-  git(upstream, 'init', '-q', '-b', 'main');
-  commit(upstream, 'the upstream as it stands', () => {});
-  return upstream;
-}
-
-function forkOf(upstream, name, parent) {
-  const folder = path.join(parent, name);
-  const made = run(upstream, 'tools/fork', name, folder);
-  assert.equal(made.status, 0, made.out);
-  return folder;
-}
-
-const update = (fork, ...settings) => run(fork, 'make', '-s', 'update', ...settings);
-const record = (fork) => JSON.parse(read(fork, '.upstream.json'));
-
-// Each scenario gets a fresh upstream and a fork of it named FIRST; `act` changes both sides and
-// updates, then checks what became of the fork.
 const SCENARIOS = [
   {
-    name: 'an upstream change reaches the fork through the rename, beside the fork\'s own edits',
+    name: 'three upstream commits arrive beside the fork\'s edits, which follow a moved document',
     act({ upstream, fork }) {
-      commit(fork, 'own line', () => edit(fork, 'src/page/style.css', (text) => text + '/* the fork\'s own */\n'));
-      commit(upstream, 'upstream work', () => {
-        setFirstLine(upstream, slug, 'newer words');
-        fs.writeFileSync(path.join(upstream, 'tools/new-helper.txt'), `helps plugin_${slug}\n`);
+      commit(fork, 'own edits', () => {
+        edit(fork, 'src/page/style.css', (text) => `${text}.mine{color:red}\n`);
+        edit(fork, 'docs/authoring.md', (text) => text.replace(/\n/, `\nThe fork's own note.\n`));
       });
+      commit(upstream, 'a comment with the fork\'s word', () => edit(upstream, 'Makefile', (text) => `# a ${NAME} of nothing\n${text}`));
+      commit(upstream, 'a stylesheet rule', () => edit(upstream, 'src/page/style.css', (text) => `h1{margin:0}\n${text}`));
+      commit(upstream, 'a move', () => git(upstream, 'mv', 'docs/authoring.md', 'docs/growing.md'));
       const updated = update(fork);
       assert.equal(updated.status, 0, updated.out);
-      assert.match(updated.out, /1 updated, 1 added, 0 removed, 0 conflicts/);
-      assert.match(updated.out, /golden answers/, 'make golden ran after the merge');
-      assert.equal(read(fork, SOURCE(FIRST)).split('\n')[0], FIRST_LINE(FIRST, 'newer words'));
-      assert.equal(read(fork, 'tools/new-helper.txt'), `helps plugin_${FIRST}\n`);
-      assert.match(read(fork, 'src/page/style.css'), /the fork's own/);
-      assert.equal(record(fork).commit, git(upstream, 'rev-parse', 'HEAD'));
+      assert.ok(merging(fork), 'the merge waits for the author\'s commit');
+      assert.match(read(fork, 'Makefile'), new RegExp(`^# a ${NAME} of nothing\n`));
+      assert.match(read(fork, 'src/page/style.css'), /^h1\{margin:0\}\n[^]*\.mine\{color:red\}\n$/);
+      assert.ok(!fs.existsSync(path.join(fork, 'docs/authoring.md')));
+      assert.match(read(fork, 'docs/growing.md'), /The fork's own note/);
+      assert.match(read(fork, 'test/golden/page.txt'), /h1\{margin:0\}/, 'the golden answers are made anew');
+      assert.equal(git(fork, 'diff', '--name-only', '--diff-filter=U'), '');
+      commit(fork, 'take them');
+      assert.equal(update(fork, 'CHECK=1').status, 0, 'nothing left to take');
+      assert.equal(make(fork, 'golden').out.trim().split('\n').pop(), 'golden answers: all unchanged');
     },
   },
   {
-    name: 'a line both changed stays with both sides between markers, and the update fails',
+    name: 'a line both changed stops it with both sides; markers stop make and make golden; it can be given up and taken again',
     act({ upstream, fork }) {
-      commit(fork, 'own words', () => setFirstLine(fork, FIRST, 'the fork\'s words'));
-      commit(upstream, 'upstream words', () => setFirstLine(upstream, slug, 'the upstream\'s words'));
-      const updated = update(fork);
-      assert.notEqual(updated.status, 0);
-      assert.match(updated.out, new RegExp(`conflict +${SOURCE(FIRST)}`));
-      const text = read(fork, SOURCE(FIRST));
-      for (const line of ['<<<<<<< ', FIRST_LINE(FIRST, 'the fork\'s words'), '||||||| ', '=======', FIRST_LINE(FIRST, 'the upstream\'s words'), '>>>>>>> '])
-        assert.ok(text.includes(line), `${line} in the merged file`);
-    },
-  },
-  {
-    name: 'with nothing new upstream, nothing changes',
-    act({ fork }) {
-      const updated = update(fork);
-      assert.equal(updated.status, 0, updated.out);
-      assert.match(updated.out, /up to date/);
+      commit(fork, 'own words', () => setDescription(fork, NAME, 'the fork\'s words'));
+      commit(upstream, 'upstream words', () => setDescription(upstream, slug, 'the upstream\'s words'));
+      const stopped = update(fork);
+      assert.notEqual(stopped.status, 0);
+      for (const shown of ['the fork\'s words', 'the upstream\'s words', `1 file to resolve: ${SOURCE(NAME)}`]) assert.ok(stopped.out.includes(shown), shown);
+      for (const [command, ...args] of [['make'], ['make', 'golden']]) {
+        const made = run(fork, command, ...args);
+        assert.notEqual(made.status, 0, `${[command, ...args].join(' ')} passes with markers in the tree`);
+        assert.match(made.stderr, new RegExp(`${SOURCE(NAME).replace('.', '\\.')}:\\d+:<<<<<<< `));
+      }
+      assert.equal(run(fork, 'git', 'merge', '--abort').status, 0);
       assert.equal(git(fork, 'status', '--porcelain'), '');
+      assert.notEqual(update(fork, 'CHECK=1').status, 0, 'an abandoned update is still to be taken');
+      const again = update(fork);
+      assert.ok(again.out.includes(`1 file to resolve: ${SOURCE(NAME)}`), again.out);
+      commit(fork, 'markers, committed by mistake');
+      for (const settings of [[], ['CHECK=1']]) {
+        const refused = update(fork, ...settings);
+        assert.notEqual(refused.status, 0);
+        assert.match(refused.out, /conflict markers/);
+      }
+      commit(fork, 'resolved', () => edit(fork, SOURCE(NAME), (text) => text.replace(/^<<<<<<< .*\n(.*\n)\|{7} [^]*?>{7} .*\n/m, '$1')));
+      assert.equal(make(fork, 'golden').status, 0);
+      assert.equal(update(fork, 'CHECK=1').status, 0);
     },
   },
   {
-    name: 'a working tree with uncommitted changes is refused and left as it is',
-    act({ upstream, fork }) {
-      commit(upstream, 'upstream work', () => setFirstLine(upstream, slug, 'newer words'));
-      edit(fork, 'src/page/style.css', (text) => text + '/* not committed */\n');
-      const updated = update(fork);
-      assert.notEqual(updated.status, 0);
-      assert.match(updated.stderr, /uncommitted changes/);
-      assert.equal(git(fork, 'status', '--porcelain'), `M src/page/style.css`);
-    },
-  },
-  {
-    name: 'a fork with no record and no history adopts the update with FROM and BASE',
-    act({ upstream, fork }) {
-      const base = git(upstream, 'rev-parse', 'HEAD');
-      fs.rmSync(path.join(fork, '.git'), { recursive: true });
-      fs.rmSync(path.join(fork, '.upstream.json'));
-      commit(upstream, 'upstream work', () => setFirstLine(upstream, slug, 'newer words'));
-      assert.match(update(fork).stderr, /BASE=/, 'without a record, it says how to adopt');
-      const updated = update(fork, `FROM=${upstream}`, `BASE=${base}`);
-      assert.equal(updated.status, 0, updated.out);
-      assert.equal(read(fork, SOURCE(FIRST)).split('\n')[0], FIRST_LINE(FIRST, 'newer words'));
-      assert.deepEqual([record(fork).commit, record(fork).upstream], [git(upstream, 'rev-parse', 'HEAD'), upstream]);
-      assert.equal(git(fork, 'rev-list', '--count', 'HEAD'), '1', 'its history starts with the fork as it stood');
-    },
-  },
-  {
-    name: 'an upstream change flows down a chain of two forks',
+    name: 'TO takes a side branch; FROM names another upstream, which later updates take from',
     act({ upstream, fork, parent }) {
-      const second = forkOf(fork, SECOND, parent);
-      assert.deepEqual([record(second).from, record(second).upstream], [FIRST, fork]);
-      commit(upstream, 'upstream work', () => setFirstLine(upstream, slug, 'newer words'));
-      assert.equal(update(fork).status, 0);
-      commit(fork, 'take the upstream work', () => {});
-      assert.notEqual(update(second, 'CHECK=1').status, 0, 'CHECK=1 sees the new commit');
-      const updated = update(second);
-      assert.equal(updated.status, 0, updated.out);
-      assert.equal(read(second, SOURCE(SECOND)).split('\n')[0], FIRST_LINE(SECOND, 'newer words'));
-      assert.equal(update(second, 'CHECK=1').status, 0);
+      git(upstream, 'checkout', '-q', '-b', 'side');
+      commit(upstream, 'side work', () => edit(upstream, 'platform/platform.h', (text) => `// side work\n${text}`));
+      git(upstream, 'checkout', '-q', 'main');
+      const side = update(fork, 'TO=side');
+      assert.equal(side.status, 0, side.out);
+      assert.match(read(fork, 'platform/platform.h'), /^\/\/ side work\n/);
+      commit(fork, 'take the side work');
+      const mirror = path.join(parent, 'mirror');
+      assert.equal(run(parent, 'git', 'clone', '-q', upstream, mirror).status, 0);
+      commit(mirror, 'mirror work', () => edit(mirror, 'Makefile', (text) => `# from the mirror\n${text}`));
+      assert.equal(update(fork, `FROM=${mirror}`).status, 0);
+      commit(fork, 'take the mirror work');
+      assert.equal(read(fork, '.upstream'), `${mirror}\n`);
+      commit(mirror, 'more mirror work', () => edit(mirror, 'Makefile', (text) => `# more\n${text}`));
+      assert.notEqual(update(fork, 'CHECK=1').status, 0, 'a plain CHECK=1 asks the upstream FROM named');
     },
   },
 ];
 
-test('make update brings the upstream\'s work into a fork', { timeout: 10 * 60000 }, async (t) => {
+test('make update takes the upstream\'s work into a fork with git\'s merge', { timeout: 10 * 60000 }, async (t) => {
   for (const scenario of SCENARIOS)
     await t.test(scenario.name, () => {
       const parent = fs.mkdtempSync(path.join(os.tmpdir(), 'update-'));
       try {
         const upstream = makeUpstream(parent);
-        scenario.act({ upstream, fork: forkOf(upstream, FIRST, parent), parent });
+        scenario.act({ upstream, fork: forkOf(upstream, NAME, parent), parent });
       } finally {
         fs.rmSync(parent, { recursive: true, force: true });
       }
@@ -165,36 +110,73 @@ test('make update brings the upstream\'s work into a fork', { timeout: 10 * 6000
 // Each of these must end in one line saying why, and leave the fork exactly as it was.
 const REFUSALS = [
   ['an upstream that cannot be reached', () => ['FROM=/nonexistent/upstream'], /cannot fetch/],
-  ['an upstream that is not a plugin', ({ parent }) => {
+  ['an upstream that is not a plugin of this kit', ({ parent }) => {
     const other = fs.mkdtempSync(path.join(parent, 'other-'));
     git(other, 'init', '-q', '-b', 'main');
-    commit(other, 'not a plugin', () => fs.writeFileSync(path.join(other, 'a.txt'), 'a\n'));
+    commit(other, 'not a plugin', () => write(other, 'a.txt', 'a\n'));
     return [`FROM=${other}`];
-  }, /not a plugin that make fork can fork/],
-  ['a BASE that is not in the upstream\'s history', () => ['BASE=0123456789abcdef0123456789abcdef01234567'], /is not a commit of/],
-  ['a record edited into nonsense', ({ fork }) => {
-    commit(fork, 'nonsense', () => fs.writeFileSync(path.join(fork, '.upstream.json'), '{"upstream": 7}\n'));
+  }, /is not a plugin of this kit/],
+  ['a TO the upstream does not have', () => ['TO=no-such-branch'], /is not a branch, tag or commit of/],
+  ['uncommitted changes', ({ fork }) => {
+    edit(fork, 'src/page/style.css', (text) => `${text}/* not committed */\n`);
     return [];
-  }, /is not a record make fork writes/],
-  ['an upstream whose new version uses the fork\'s name', ({ upstream }) => {
-    commit(upstream, 'the name in use', () => edit(upstream, 'Makefile', (text) => `${text}# ${FIRST}\n`));
+  }, /uncommitted changes/],
+  ['no upstream known', ({ fork }) => {
+    commit(fork, 'no upstream', () => fs.rmSync(path.join(fork, '.upstream')));
     return [];
-  }, /cannot be forked as/],
+  }, /make update FROM=/],
 ];
 
 test('make update refuses what it cannot do, and changes nothing', { timeout: 5 * 60000 }, async (t) => {
   const parent = fs.mkdtempSync(path.join(os.tmpdir(), 'update-'));
   t.after(() => fs.rmSync(parent, { recursive: true, force: true }));
   const upstream = makeUpstream(parent);
+  commit(upstream, 'upstream work', () => edit(upstream, 'Makefile', (text) => `# newer\n${text}`));
   for (const [name, arrange, message] of REFUSALS)
     await t.test(name, () => {
-      const fork = forkOf(upstream, FIRST, fs.mkdtempSync(path.join(parent, 'fork-')));
+      const fork = forkOf(upstream, NAME, fs.mkdtempSync(path.join(parent, 'fork-')));
       const settings = arrange({ upstream, fork, parent });
-      const head = git(fork, 'rev-parse', 'HEAD');
+      const [head, status] = [git(fork, 'rev-parse', 'HEAD'), git(fork, 'status', '--porcelain')];
       const refused = update(fork, ...settings);
       assert.notEqual(refused.status, 0);
       assert.match(refused.stderr, message);
       assert.equal(refused.stderr.split('\n').filter((line) => line.startsWith('update:')).length, 1, refused.stderr);
-      assert.deepEqual([git(fork, 'rev-parse', 'HEAD'), git(fork, 'status', '--porcelain')], [head, '']);
+      assert.deepEqual([git(fork, 'rev-parse', 'HEAD'), git(fork, 'status', '--porcelain')], [head, status]);
     });
 });
+
+// The last commit of the kit whose make fork copied the plugin with its name written in: a fork
+// made by it takes this kit with one update, named from a checkout of this kit.
+const RENAMING_KIT = 'ecd38bda9023e8a3d5aed29ad6015bd50595d214';
+const hasRenamingKit = git(REPOSITORY, 'cat-file', '-t', RENAMING_KIT) === 'commit';
+// A name that kit took (it refused one that stood in its code).
+const OLD_NAME = slug === 'weather' ? 'rain' : 'weather';
+
+test('a fork made by the renaming make fork takes this kit with one make update, and shares its history from then on',
+  { skip: !hasRenamingKit && 'needs the history of this repository', timeout: 5 * 60000 }, (t) => {
+    const parent = fs.mkdtempSync(path.join(os.tmpdir(), 'update-'));
+    t.after(() => fs.rmSync(parent, { recursive: true, force: true }));
+    const upstream = path.join(parent, 'upstream');
+    assert.equal(run(parent, 'git', 'clone', '-q', REPOSITORY, upstream).status, 0);
+    commit(upstream, 'this kit as it stands', () => copyRepository(upstream));
+    const renaming = path.join(parent, 'renaming-kit');
+    git(upstream, 'worktree', 'add', '-q', '--detach', renaming, RENAMING_KIT);
+    const fork = path.join(parent, `plugin_${OLD_NAME}`);
+    const made = run(renaming, process.execPath, 'tools/fork', OLD_NAME, fork);
+    assert.equal(made.status, 0, made.out);
+    write(fork, '.upstream.json', read(fork, '.upstream.json').replace(/"upstream": ".*"/, `"upstream": ${JSON.stringify(upstream)}`));
+    commit(fork, 'own edits', () => edit(fork, 'src/page/style.css', (text) => `${text}.mine{color:red}\n`));
+
+    const updated = make(fork, '-f', path.join(upstream, 'Makefile'), 'update');
+    assert.equal(updated.status, 0, updated.out);
+    commit(fork, 'take the kit');
+    assert.equal(run(fork, 'git', 'merge-base', '--is-ancestor', git(upstream, 'rev-parse', 'HEAD'), 'HEAD').status, 0);
+    assert.deepEqual([fs.existsSync(path.join(fork, '.upstream.json')), read(fork, '.upstream')], [false, `${upstream}\n`]);
+    assert.match(read(fork, 'src/page/style.css'), /\.mine\{color:red\}\n$/);
+    assert.equal(JSON.parse(run(fork, `./plugin_${OLD_NAME}`, '--meta').stdout).name, OLD_NAME);
+    assert.equal(git(fork, 'grep', '-c', slug, '--', 'tools', 'checks', 'platform', 'Makefile'), '', 'the kit\'s files no longer carry a name');
+    commit(upstream, 'later work', () => edit(upstream, 'Makefile', (text) => `# later\n${text}`));
+    const later = update(fork);
+    assert.equal(later.status, 0, later.out);
+    assert.match(read(fork, 'Makefile'), /^# later\n/);
+  });

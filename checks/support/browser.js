@@ -8,6 +8,7 @@ const os = require('node:os');
 const path = require('node:path');
 const { chromium } = require('playwright-core');
 const { start } = require('../../tools/support.js').standInHost;
+const { copyForBuild } = require('./plugin.js');
 
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 const CHROMIUM_ARGS = [
@@ -88,17 +89,6 @@ async function openPage(browser, hostUrl, address, options = {}) {
   }
   await page.goto(target);
   return { context, page, requests, errors };
-}
-
-// What `make` needs to build the plugin: the Makefile and what it reads and runs.
-const BUILD_INPUTS = ['Makefile', 'src', 'platform', 'tools/check/markers', 'tools/check/install-deps'];
-
-// Copies what `make` needs from the repository into a new temporary folder, for a check that edits
-// the sources and rebuilds them. Returns the folder; the caller removes it.
-function copyForBuild(repository = REPOSITORY) {
-  const copy = fs.mkdtempSync(path.join(os.tmpdir(), 'plugin-build-'));
-  for (const input of BUILD_INPUTS) fs.cpSync(path.join(repository, input), path.join(copy, input), { recursive: true });
-  return copy;
 }
 
 // Waits until every call the page has made to the plugin is done and the page has shown its answer.

@@ -99,6 +99,17 @@ function run({ args = [], query, env = {} } = {}) {
 // The UTF-8 bytes of a text, as a latin1 string to compare with `out`.
 const bytes = (text) => Buffer.from(text, 'utf8').toString('latin1');
 
+// What `make` needs to build the plugin: the Makefile and what it reads and runs.
+const BUILD_INPUTS = ['Makefile', 'src', 'platform', 'checks/debug', 'tools/check/markers', 'tools/check/install-deps'];
+
+// Copies what `make` needs from `repository` into `folder` (a new temporary one when not given),
+// for a check that builds elsewhere or edits the sources and rebuilds them. Returns the folder; the
+// caller removes it.
+function copyForBuild(repository = REPOSITORY, folder = fs.mkdtempSync(path.join(os.tmpdir(), 'plugin-build-'))) {
+  for (const input of BUILD_INPUTS) fs.cpSync(path.join(repository, input), path.join(folder, input), { recursive: true });
+  return folder;
+}
+
 /* ==== What the host relies on ==== */
 
 const HEADER_TAIL = 'Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n';
@@ -223,6 +234,7 @@ module.exports = {
   REPOSITORY,
   NAME,
   PROGRAM,
+  copyForBuild,
   run,
   bytes,
   command,

@@ -13,12 +13,12 @@ const { launchChromium, startHost, openPage, settled, copyForBuild } = require('
 const { PROGRAM } = require('../support.js').plugin;
 
 const WIDTH = 900;
-const REPOSITORY = path.join(__dirname, '..');
+const REPOSITORY = path.join(__dirname, '..', '..');
 // The mistake the build-error picture shows: a statement without its semicolon.
 const SYNTAX_ERROR = '\nstatic int answer() { return 42 }\n';
 
 async function main() {
-  const outputDir = path.resolve(process.argv[2] || path.join(__dirname, '..', 'docs'));
+  const outputDir = path.resolve(process.argv[2] || path.join(REPOSITORY, 'docs'));
   fs.mkdirSync(outputDir, { recursive: true });
   const [browser, host] = await Promise.all([launchChromium(), startHost()]);
   try {

@@ -58,7 +58,7 @@ function parseCommandLine(args) {
   if (timeoutMs !== undefined && !(timeoutMs > 0)) throw new Error('--timeout needs a positive number of milliseconds');
   return {
     port,
-    plugins: path.resolve(values.plugins || path.join(__dirname, '..')),
+    plugins: path.resolve(values.plugins || path.join(__dirname, '..', '..')),
     password: values.password ?? (process.env.BOT_PASSWORD || ''),
     timeoutMs,
     watch: values.watch,

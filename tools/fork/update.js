@@ -95,16 +95,17 @@ function check(upstream, pending) {
   return 1;
 }
 
-function merge(upstream) {
+function merge(upstream, pending) {
+  say(`update: taking ${plural(pending.length, 'commit')} of plugin_${upstream.from} from ${upstream.address}, to ${short(upstream.target)}`);
   const message = `Take plugin_${upstream.from}'s work to ${short(upstream.target)}\n\nMerged with make update from ${upstream.address}.`;
-  const merged = git(root, ['-c', 'merge.conflictStyle=diff3', 'merge', '--no-ff', '--no-commit', '-m', message, upstream.target]);
+  const merged = git(root, ['-c', 'merge.conflictStyle=diff3', 'merge', '--no-ff', '--no-commit', '-m', message, short(upstream.target)]);
   if (!git(root, ['rev-parse', '-q', '--verify', 'MERGE_HEAD']).ok)
     fail(`git merge did not start: ${merged.error || merged.out.split('\n').pop()}`);
 }
 
 function report(upstream, { conflicts, remade, notes }) {
   const changed = git(root, ['diff', '--cached', '--name-only', 'HEAD']).out.split('\n').filter(Boolean);
-  say(`update: merged ${upstream.address} at ${short(upstream.target)} (plugin_${upstream.from}); ${plural(changed.length, 'file')} changed`);
+  say(`update: merged, ${plural(changed.length, 'file')} changed (git diff --cached --stat lists them)`);
   for (const note of notes) say(`update: ${note}`);
   if (conflicts.length > 0) {
     showConflicts(root, conflicts, say);
@@ -126,6 +127,9 @@ function report(upstream, { conflicts, remade, notes }) {
 
 function main() {
   preflight();
+  // Read before the merge, which may bring the upstream's source file in beside this plugin's.
+  const name = pluginNameIn(root);
+  if (!name) fail('src/ holds no one file src/plugin_NAME.cpp, which names this plugin');
   const record = fs.existsSync(path.join(root, OLD_RECORD)) ? readOldRecord(root, fail) : null;
   const address = given.from ?? record?.upstream ?? readUpstream(root);
   if (!address) fail(`there is no ${UPSTREAM_FILE}, so where this plugin's upstream is is not known: make update FROM=<path or git address>`);
@@ -138,15 +142,16 @@ function main() {
       fail(`${upstream.label} of ${upstream.address} does not contain ${short(record.commit)}, the commit this fork came from`);
     const pending = commitsOf(`${record.commit}..${upstream.target}`);
     if (given.check || pending.length === 0) return check(upstream, pending);
-    say(`update: this fork was made by the earlier make fork; from this update on it shares ${upstream.address}'s history`);
+    say(`update: taking ${plural(pending.length, 'commit')} of plugin_${upstream.from} from ${upstream.address}, to ${short(upstream.target)};`);
+    say(`update: this fork was made by the earlier make fork, and from this update on it shares the upstream's history`);
     adopt(root, upstream, record, fail);
   } else {
     const pending = commitsOf(`HEAD..${upstream.target}`);
     if (given.check || pending.length === 0) return check(upstream, pending);
     if (given.from !== undefined) rememberAddress(upstream.address);
-    merge(upstream);
+    merge(upstream, pending);
   }
-  return report(upstream, settle(root, { name: pluginNameIn(root), upstream, say }));
+  return report(upstream, settle(root, { name, upstream, say }));
 }
 
 process.exitCode = main();
