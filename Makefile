@@ -262,7 +262,7 @@ update:
 #| `make help` | lists these commands |
 #| `make clean` | removes every build output |
 help:
-	@sed -n 's/^#| \{0,1\}/|/p' Makefile
+	@sed -n 's/^#|/|/p' $(firstword $(MAKEFILE_LIST))
 
 clean:
 	rm -rf build dist $(PROGRAM) $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe $(PROGRAM)-debug

@@ -2,7 +2,7 @@
 // tevio's own reference texts, beside its golden answers: the byte counts of the page's pieces
 // that its layout was designed around, the rules its pieces keep (single quotes only, line breaks
 // in few places), its theme tokens, and the texts of its meta record and hints. They are tevio's,
-// not a contract that a plugin made from it keeps: `make fork` leaves this file out of a fork.
+// not a contract that a plugin made from it keeps: named after tevio, this file is not in a fork.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { run, bytes, jsonAnswer, identity, HTML_HEADER } = require('../checks/support/plugin');

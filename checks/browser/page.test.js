@@ -2,8 +2,7 @@
 // from this one does for the host and the browser, whatever cards, tiles and calls it adds and
 // however it looks. What the page asks for is learnt from the page itself: the calls to the plugin
 // it makes at start-up and when each of its buttons is pressed. (The reference plugin's own page,
-// its cards, tiles and the order of its calls, is checked in reference.test.js beside this file,
-// which a fork leaves out.)
+// its cards, tiles and the order of its calls, is the plugin's own to check, in test/browser/NAME.test.js.)
 'use strict';
 
 const { describe, test, before, after } = require('node:test');

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Writes the seed corpus for fuzz_request into test/fuzz/corpus/, one small file per request.
+# Writes the seed corpus for fuzz_request into checks/fuzz/corpus/, one small file per request.
 # A seed is: a flags byte (1 argument, 2 QUERY_STRING, 4 BOT_PASSWORD, 8 HTTP_X_BOT_PASSWORD,
 # 16 HTTP_AUTHORIZATION, 32 DV_PLUGIN_META), then the five fields separated by NUL bytes.
 set -e

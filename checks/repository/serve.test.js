@@ -210,7 +210,7 @@ describe('routes and logging', () => {
       const run = spawnSync(process.execPath, [path.join(__dirname, '../../tools/author/serve.js'), '--plugins', dir, ...args], { encoding: 'utf8', timeout: 10000 });
       assert.equal(run.status, 2, run.stderr);
       assert.ok(run.stderr.startsWith(`serve.js: ${message}`), run.stderr);
-      assert.ok(run.stderr.endsWith('\nusage: node tools/serve.js [--port 8080] [--plugins DIR] [--password PW] [--timeout MS] [--watch REPO]\n'), run.stderr);
+      assert.ok(run.stderr.endsWith('\nusage: tools/author/serve.js [--port 8080] [--plugins DIR] [--password PW] [--timeout MS] [--watch REPO]\n'), run.stderr);
     });
   }
 });

@@ -51,7 +51,7 @@ const fileOf = (request) => path.join(DIRECTORY, fileName(request.name, buildWor
 const defaultBuild = () => process.env.PLUGIN_CMD === undefined;
 function goldenCommand(word) {
   if (word === undefined) return 'make golden';
-  if (word === 'windows') return 'make win64 && tools/with-wine make golden';
+  if (word === 'windows') return 'make win64 && tools/check/with-wine make golden';
   return `PLUGIN_CMD='<the command that runs the ${word} build>' make golden`;
 }
 

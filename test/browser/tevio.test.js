@@ -2,7 +2,8 @@
 // and tiles, what it shows of each answer, the order of its two calls (info at start-up, echo when
 // sent), its look as the browser computes it (theme colours, the tile grid, the narrow layout).
 // These are tevio's reference, not what a page made from it must do (that is page.test.js and
-// password.test.js): `make fork` leaves this file out, and a change to tevio's page changes it.
+// password.test.js in checks/browser/): named after tevio, this file is not in a fork, and a change
+// to tevio's page changes it.
 'use strict';
 
 const { describe, test: nodeTest, before, after } = require('node:test');
@@ -12,7 +13,7 @@ const { browserSession, settled, actionOf } = require('../../checks/support/brow
 const { NAME, PROGRAM } = require('../../checks/support/plugin');
 
 // A failing check here says whose it is.
-const OWN = "tevio's own page, not the contract (test/browser/reference.test.js, which make fork leaves out)";
+const OWN = "tevio's own page, not the contract (test/browser/tevio.test.js, which a fork does not have)";
 function test(name, check) {
   return nodeTest(name, async (...args) => {
     try {

@@ -1,11 +1,11 @@
 #!/usr/bin/env node
 'use strict';
-// Rewrites the golden answers in test/golden/ from a build, one file per row of the request table
-// in test/golden.js, removes files that no row names, and prints what changed. Run as `make
-// golden`, which builds first; read the diff before you commit it.
+// Rewrites the golden answers in test/golden/ from a build, one file per question every plugin is
+// asked and per row of test/golden.js, removes files that no row names, and prints what changed.
+// Run as `make golden`, which builds first; read the diff before you commit it.
 //
 // It runs the native build, and writes the files every build shares and the native build's own.
-// With PLUGIN_CMD (and tools/with-wine, which sets it for the Windows build) it runs that build and
+// With PLUGIN_CMD (and tools/check/with-wine, which sets it for the Windows build) it runs that build and
 // writes only the files of the rows that name it in their perBuild: the shared files come from the
 // native build, and where another build differs from them it says so and ends non-zero.
 const fs = require('node:fs');

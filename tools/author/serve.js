@@ -1,7 +1,7 @@
 #!/usr/bin/env node
 // A local stand-in for the bot server, enough to see and test plugin pages on this machine.
 //
-//   node tools/serve.js [--port 8080] [--plugins DIR] [--password PW] [--timeout MS] [--watch REPO]
+//   tools/author/serve.js [--port 8080] [--plugins DIR] [--password PW] [--timeout MS] [--watch REPO]
 //
 // It finds the executables named plugin_* in DIR (the repository root by default), lists them on
 // its front page "/" with each one's page embedded, and runs a plugin once per request in the
@@ -22,12 +22,12 @@
 // plugins' answers through it.
 //
 // With --watch REPO it is the author's loop: it runs `make` in REPO at start and again after each
-// save under REPO/src or to REPO/Makefile, and answers no request for the front page or a plugin
-// until that build is done. While the source does not build, the front page shows the build's
+// save under REPO/src or REPO/platform or to REPO/Makefile, and answers no request for the front
+// page or a plugin until that build is done. While the source does not build, the front page shows the build's
 // message and every plugin route answers 502 with it. The front page reloads itself after each
 // build that changed something; a plugin page opened on its own route is left alone.
 //
-// The parts, in tools/serve/: run.js runs a plugin and reads its answer, plugins.js finds the
+// The parts, in tools/author/serve/: run.js runs a plugin and reads its answer, plugins.js finds the
 // plugins, watch.js rebuilds on save, front.js and front/ make the front page, router.js answers
 // a request, server.js listens. Standard library only.
 'use strict';
@@ -36,7 +36,7 @@ const path = require('node:path');
 const { parseArgs } = require('node:util');
 const { start } = require('./serve/server.js');
 
-const USAGE = 'usage: node tools/serve.js [--port 8080] [--plugins DIR] [--password PW] [--timeout MS] [--watch REPO]';
+const USAGE = 'usage: tools/author/serve.js [--port 8080] [--plugins DIR] [--password PW] [--timeout MS] [--watch REPO]';
 const DEFAULT_PORT = 8080;
 const OPTIONS = {
   port: { type: 'string' },
