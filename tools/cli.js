@@ -10,7 +10,7 @@ const USAGE_ERROR = 2;
 
 // Reads the command line: `options` as node:util's parseArgs takes them, `positionals` the names
 // of the arguments it takes in order (a trailing '...' takes any number; one ending in '?' may be
-// left out). Returns { values, positionals, say, fail }, or ends the process as above.
+// left out). Returns { values, positionals, say, fail, wrong }, or ends the process as above.
 function command(name, usage, { options = {}, positionals = [] } = {}) {
   const fail = (message) => {
     process.stderr.write(`${name}: ${message}\n`);
@@ -43,7 +43,7 @@ function command(name, usage, { options = {}, positionals = [] } = {}) {
   if (missing >= 0) wrong(`${positionals[missing]} is missing`);
   if (given > most) wrong(`one argument too many: ${parsed.positionals[most]}`);
   const say = (line) => process.stdout.write(`${line}\n`);
-  return { values: parsed.values, positionals: parsed.positionals, say, fail };
+  return { values: parsed.values, positionals: parsed.positionals, say, fail, wrong };
 }
 
 module.exports = { command, USAGE_ERROR };

@@ -7,6 +7,7 @@ const { run, assertEcho, REFUSAL } = require('../support/plugin');
 
 const PASSWORD = 'Open Sesame+1';
 const LOCKED = { BOT_PASSWORD: PASSWORD };
+const OVER_LONG = 'x'.repeat(32767);
 
 // Each row: what the request carries, and whether it gets through. Passing requests ask for an echo.
 const table = [
@@ -48,6 +49,11 @@ const table = [
   ['leading space, bearer', { env: { BOT_PASSWORD: ' lead', HTTP_AUTHORIZATION: 'Bearer  lead' } }, false],
   ['leading space, header', { env: { BOT_PASSWORD: ' lead', HTTP_X_BOT_PASSWORD: ' lead' } }, true],
   ['leading space, pwd', { env: { BOT_PASSWORD: ' lead' }, pwd: '+lead' }, true],
+  // One unit longer than a Windows variable holds (32,766 UTF-16 units and its NUL), which Wine
+  // passes on: a value that cannot be read whole never matches, nor turns the gate off.
+  ['over-long password, nothing presented', { env: { BOT_PASSWORD: OVER_LONG } }, false],
+  ['over-long password, wrong over-long header', { env: { BOT_PASSWORD: OVER_LONG, HTTP_X_BOT_PASSWORD: OVER_LONG.replaceAll('x', 'y') } }, false],
+  ['over-long password, wrong over-long bearer', { env: { BOT_PASSWORD: OVER_LONG, HTTP_AUTHORIZATION: 'Bearer ' + OVER_LONG.replaceAll('x', 'y') } }, false],
 ];
 
 test('the gate admits exactly the requests that present the node password', async (t) => {

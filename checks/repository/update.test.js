@@ -158,7 +158,9 @@ test('a fork made by the renaming make fork takes this kit with one make update,
     t.after(() => fs.rmSync(parent, { recursive: true, force: true }));
     const upstream = path.join(parent, 'upstream');
     assert.equal(run(parent, 'git', 'clone', '-q', REPOSITORY, upstream).status, 0);
-    commit(upstream, 'this kit as it stands', () => copyRepository(upstream));
+    copyRepository(upstream);
+    git(upstream, 'add', '-A');
+    assert.equal(run(upstream, 'git', 'commit', '-q', '--allow-empty', '-m', 'this kit as it stands').status, 0);
     const renaming = path.join(parent, 'renaming-kit');
     git(upstream, 'worktree', 'add', '-q', '--detach', renaming, RENAMING_KIT);
     const fork = path.join(parent, `plugin_${OLD_NAME}`);

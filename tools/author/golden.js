@@ -10,6 +10,12 @@
 // native build, and where another build differs from them it says so and ends non-zero.
 const fs = require('node:fs');
 const path = require('node:path');
+const { command } = require('../cli.js');
+
+const USAGE = `usage: make golden
+   or: [PLUGIN_CMD='command of another build'] tools/author/golden.js
+Rewrites test/golden/ from the build (the native one, or PLUGIN_CMD's) and prints what changed.`;
+command('golden', USAGE);
 process.chdir(path.join(__dirname, '..', '..'));
 const { plugin, golden } = require('../support.js');
 const { commandLine } = plugin;

@@ -3,12 +3,17 @@
 // docs/screenshot-light.png, the page as the stand-in host serves it from the built plugin, live
 // tiles included; and docs/screenshot-build-error.png, the host's front page while the source does
 // not build. Needs `make` first and Chromium at /usr/bin/chromium (or $CHROMIUM).
-//
-//   node tools/screenshots.js [OUTPUT_DIR]
 'use strict';
 
 const fs = require('node:fs');
 const path = require('node:path');
+const { command } = require('../cli.js');
+
+const USAGE = `usage: make screenshots
+   or: tools/author/screenshots.js [OUTPUT_DIR]
+Retakes the pictures of the page, dark and light, and of the front page while the source does not
+build, into OUTPUT_DIR (docs/ by default), from the built plugin, with Chromium.`;
+const { positionals: [outputArgument], fail } = command('screenshots', USAGE, { positionals: ['OUTPUT_DIR?'] });
 const { launchChromium, startHost, openPage, settled, copyForBuild } = require('../support.js').browser;
 const { PROGRAM } = require('../support.js').plugin;
 
@@ -18,7 +23,7 @@ const REPOSITORY = path.join(__dirname, '..', '..');
 const SYNTAX_ERROR = '\nstatic int answer() { return 42 }\n';
 
 async function main() {
-  const outputDir = path.resolve(process.argv[2] || path.join(REPOSITORY, 'docs'));
+  const outputDir = path.resolve(outputArgument || path.join(REPOSITORY, 'docs'));
   fs.mkdirSync(outputDir, { recursive: true });
   const [browser, host] = await Promise.all([launchChromium(), startHost()]);
   try {
@@ -67,7 +72,4 @@ async function buildErrorScreenshot(browser, outputDir, repository) {
   }
 }
 
-main().catch((error) => {
-  console.error(`screenshots.js: ${error.message}`);
-  process.exit(1);
-});
+main().catch((error) => fail(error.message));

@@ -33,56 +33,36 @@
 'use strict';
 
 const path = require('node:path');
-const { parseArgs } = require('node:util');
+const { command } = require('../cli.js');
 const { start } = require('./serve/server.js');
 
 const USAGE = 'usage: tools/author/serve.js [--port 8080] [--plugins DIR] [--password PW] [--timeout MS] [--watch REPO]';
 const DEFAULT_PORT = 8080;
-const OPTIONS = {
-  port: { type: 'string' },
-  plugins: { type: 'string' },
-  password: { type: 'string' },
-  timeout: { type: 'string' },
-  watch: { type: 'string' },
-  help: { type: 'boolean', short: 'h' },
+const { values, wrong, fail } = command('serve', USAGE, {
+  options: {
+    port: { type: 'string' },
+    plugins: { type: 'string' },
+    password: { type: 'string' },
+    timeout: { type: 'string' },
+    watch: { type: 'string' },
+  },
+});
+
+const port = values.port === undefined ? DEFAULT_PORT : Number(values.port);
+if (values.port !== undefined && (!/^[0-9]+$/.test(values.port) || port > 65535)) wrong('--port needs a number from 0 to 65535');
+const timeoutMs = values.timeout === undefined ? undefined : Number(values.timeout);
+if (timeoutMs !== undefined && !(timeoutMs > 0)) wrong('--timeout needs a positive number of milliseconds');
+const options = {
+  port,
+  plugins: path.resolve(values.plugins || path.join(__dirname, '..', '..')),
+  password: values.password ?? (process.env.BOT_PASSWORD || ''),
+  timeoutMs,
+  watch: values.watch,
+  log: (line) => console.log(line),
 };
-
-// The options for start() from the command line, or { help }. Throws, with a message for the
-// user, on an unknown option, a missing or wrong value, or an argument that is not an option.
-function parseCommandLine(args) {
-  const { values } = parseArgs({ args, options: OPTIONS });
-  if (values.help) return { help: true };
-  const port = values.port === undefined ? DEFAULT_PORT : Number(values.port);
-  if (values.port !== undefined && (!/^[0-9]+$/.test(values.port) || port > 65535)) throw new Error('--port needs a number from 0 to 65535');
-  const timeoutMs = values.timeout === undefined ? undefined : Number(values.timeout);
-  if (timeoutMs !== undefined && !(timeoutMs > 0)) throw new Error('--timeout needs a positive number of milliseconds');
-  return {
-    port,
-    plugins: path.resolve(values.plugins || path.join(__dirname, '..', '..')),
-    password: values.password ?? (process.env.BOT_PASSWORD || ''),
-    timeoutMs,
-    watch: values.watch,
-    log: (line) => console.log(line),
-  };
-}
-
-let options;
-try {
-  options = parseCommandLine(process.argv.slice(2));
-} catch (error) {
-  console.error(`serve.js: ${error.message}\n${USAGE}`);
-  process.exit(2);
-}
-if (options.help) {
-  console.log(USAGE);
-  process.exit(0);
-}
 start(options).then(({ url, close }) => {
   console.log(`Bot stand-in listening on ${url} (plugins from ${options.plugins})`);
   const stop = () => close().then(() => process.exit(0));
   process.on('SIGINT', stop);
   process.on('SIGTERM', stop);
-}, (error) => {
-  console.error(`serve.js: ${error.message}`);
-  process.exit(1);
-});
+}, (error) => fail(error.message));

@@ -22,15 +22,18 @@
 const { spawn, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
+const { command } = require('../cli.js');
 
+const USAGE = `usage: make test [RUNS='run ...'] [INSTALL_DEPS=no] [TEST_LOGS=folder]
+Runs every check, one run after another; the Makefile gives this command MAKE, PROGRAM, FORMATTED,
+FUZZER, RUNS and TEST_LOGS in the environment. The runs: format native musl debug win64 arm64 armhf
+repository browser fuzz.`;
+const { fail, wrong } = command('run-tests', USAGE);
 const root = path.resolve(__dirname, '..', '..');
 process.chdir(root);
 
 const { MAKE = 'make', PROGRAM, FORMATTED = '', FUZZER, RUNS = '', TEST_LOGS = 'build/test' } = process.env;
-if (!PROGRAM || !FUZZER) {
-  process.stderr.write('run-tests: run it as make test\n');
-  process.exit(2);
-}
+if (!PROGRAM || !FUZZER) fail('run it as make test, which gives it PROGRAM and FUZZER');
 const FUZZ_SECONDS = 20;
 const REPORTER = path.join(__dirname, 'test-summary.js');
 
@@ -107,15 +110,11 @@ function packages(runs) {
     const [group, name, ...command] = line.split(' ');
     missing.set(group, [...(missing.get(group) ?? []), { name, command: command.join(' ') }]);
   }
-  return { missing, tried: installed.status !== 2 };
+  return { missing, tried: installed.status !== 3 };
 }
 
 /* ==== Running ==== */
 
-function fail(message) {
-  process.stderr.write(`run-tests: ${message}\n`);
-  process.exit(2);
-}
 
 // Runs a command with its output appended to the file `log`; resolves to its exit status (or the
 // signal that ended it).
@@ -240,7 +239,7 @@ function duration(seconds) {
 async function main() {
   const chosen = RUNS.split(/\s+/).filter(Boolean);
   const unknown = chosen.filter((name) => !RUNS_IN_ORDER.some((run) => run.name === name));
-  if (unknown.length) fail(`no run called ${unknown.join(', ')}; the runs: ${RUNS_IN_ORDER.map((run) => run.name).join(' ')}`);
+  if (unknown.length) wrong(`no run called ${unknown.join(', ')}; the runs: ${RUNS_IN_ORDER.map((run) => run.name).join(' ')}`);
   const runs = chosen.length ? RUNS_IN_ORDER.filter((run) => chosen.includes(run.name)) : RUNS_IN_ORDER;
 
   const started = Date.now();

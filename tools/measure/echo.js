@@ -1,4 +1,3 @@
-#!/usr/bin/env node
 // The echo answer as a tiny Node.js CGI script would give it, for comparison with the plugin.
 'use strict';
 const msg = new URLSearchParams(process.env.QUERY_STRING || '').get('msg') ?? '';

@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 # The echo answer as a tiny Python CGI script would give it, for comparison with the plugin.
 import json
 import os

@@ -1,0 +1,38 @@
+'use strict';
+// Running the programs the bench measures and builds with: in the environment the host gives a
+// plugin, ending the bench with a message when one cannot run. Servers started for the bench are
+// stopped however it ends.
+const { spawnSync } = require('node:child_process');
+
+const servers = [];
+
+function fail(message) {
+  servers.forEach((server) => server.stop());
+  process.stderr.write(`bench: ${message}\n`);
+  process.exit(1);
+}
+
+const words = (text) => text.split(/\s+/).filter(Boolean);
+
+// The environment the host gives a plugin: the request's variables and a plain PATH.
+const hostEnv = (requestEnv) => ({ PATH: '/usr/local/bin:/usr/bin:/bin', ...requestEnv });
+
+function run(command, args, options = {}) {
+  const result = spawnSync(command, args, { maxBuffer: 1 << 26, ...options });
+  if (result.error) fail(`${command}: ${result.error.message}`);
+  return result;
+}
+
+function runOk(command, args, options) {
+  const result = run(command, args, options);
+  if (result.status !== 0) fail(`${command} ${args.join(' ')}: ${result.stderr}`);
+  return result;
+}
+
+// The first line a command prints of itself (its version), or "unknown".
+function firstLine(command, args) {
+  const result = spawnSync(command, args, { encoding: 'utf8' });
+  return result.status === 0 ? result.stdout.split('\n')[0].trim() : 'unknown';
+}
+
+module.exports = { servers, fail, words, hostEnv, run, runOk, firstLine };
