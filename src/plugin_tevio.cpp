@@ -50,9 +50,9 @@ constexpr std::string_view refusal = "Status: 401 Unauthorized\r\n"
                                      "\r\n"
                                      "{\"ok\":false,\"error\":\"invalid node password\"}\n";
 
-static_assert(json_header.size() == 107, "the JSON header block is not the 107 bytes it was");
-static_assert(html_header.size() == 100, "the HTML header block is not the 100 bytes it was");
-static_assert(refusal.size() == 178, "the 401 answer is not the 178 bytes it was");
+static_assert(json_header.size() == 107, "json_header changed: the host's JSON header block is 107 bytes");
+static_assert(html_header.size() == 100, "html_header changed: the host's HTML header block is 100 bytes");
+static_assert(refusal.size() == 178, "refusal changed: the host's 401 answer is 178 bytes");
 
 constexpr std::string_view info_record_start =
     "{\"ok\":true,\"plugin\":\"plugin_" PLUGIN_NAME "\",\"slug\":\"" PLUGIN_NAME

@@ -100,7 +100,7 @@ function run({ args = [], query, env = {} } = {}) {
 const bytes = (text) => Buffer.from(text, 'utf8').toString('latin1');
 
 // What `make` needs to build the plugin: the Makefile and what it reads and runs.
-const BUILD_INPUTS = ['Makefile', 'src', 'platform', 'checks/debug', 'tools/check/markers', 'tools/check/install-deps'];
+const BUILD_INPUTS = ['Makefile', 'src', 'platform', 'checks/debug', 'tools/cli.sh', 'tools/check/markers', 'tools/check/install-deps'];
 
 // Copies what `make` needs from `repository` into `folder` (a new temporary one when not given),
 // for a check that builds elsewhere or edits the sources and rebuilds them. Returns the folder; the
