@@ -50,8 +50,10 @@ constexpr std::string_view refusal = "Status: 401 Unauthorized\r\n"
                                      "\r\n"
                                      "{\"ok\":false,\"error\":\"invalid node password\"}\n";
 
-static_assert(json_header.size() == 107, "json_header changed: the host's JSON header block is 107 bytes");
-static_assert(html_header.size() == 100, "html_header changed: the host's HTML header block is 100 bytes");
+static_assert(json_header.size() == 107,
+              "json_header changed: the host's JSON header block is 107 bytes");
+static_assert(html_header.size() == 100,
+              "html_header changed: the host's HTML header block is 100 bytes");
 static_assert(refusal.size() == 178, "refusal changed: the host's 401 answer is 178 bytes");
 
 constexpr std::string_view info_record_start =
