@@ -1,0 +1,103 @@
+'use strict';
+// One check of a plugin: makes every run that the chosen rules judge (each once, side by side,
+// with the runs that other hosts' answers are held against made twice), then judges them rule by
+// rule, then runs the rules that need the plugin to themselves (a real server, the timing).
+const { RUNS } = require('./requests');
+const { runDirect } = require('./direct');
+const { runHostile } = require('./hostile');
+const { replayLine } = require('./show');
+
+const SIDE_BY_SIDE = 8; // runs at once: most wait on a pipe or a timer, and a hung one waits long
+
+// Calls `work` on each item, `width` at a time; resolves when all are done.
+async function inPool(items, width, work) {
+  let next = 0;
+  const worker = async () => {
+    while (next < items.length) await work(items[next++]);
+  };
+  await Promise.all(Array.from({ length: Math.min(width, items.length) }, worker));
+}
+
+// The runs that `rules` need, and how many times each is made.
+function plan(rules) {
+  const times = new Map();
+  const want = (name, count) => times.set(name, Math.max(times.get(name) || 0, count));
+  for (const run of RUNS) {
+    if (!rules.some((rule) => rule.applies && rule.applies(run))) continue;
+    want(run.name, run.reference ? 2 : 1);
+    if (run.of) want(run.of, 2);
+  }
+  for (const rule of rules) for (const name of rule.needs || []) want(name, RUNS.find((run) => run.name === name).reference ? 2 : 1);
+  return RUNS.filter((run) => times.has(run.name)).map((run) => ({ run, times: times.get(run.name) }));
+}
+
+// Judges `rule` on every run it applies to; returns its findings and how many runs it judged.
+function judgeRuns(rule, results, context) {
+  const findings = [];
+  let judged = 0;
+  for (const run of RUNS) {
+    if (!rule.applies(run) || !results.has(run.name)) continue;
+    const [result] = results.get(run.name);
+    if (result.error || (result.timedOut && !rule.timeouts)) continue;
+    judged++;
+    const finding = rule.judge(result, run, context);
+    if (finding) findings.push({ run: run.title, ...finding, replay: replayLine(context.plugin, run, rule.id) });
+  }
+  return { findings, judged };
+}
+
+// The status a rule's outcome gives: a must-rule's findings fail the check, a should-rule's warn
+// (fail when `strict`); a rule that judged nothing is skipped, and `info` reports without a verdict.
+function statusOf(rule, outcome, strict) {
+  if (outcome.skip) return 'skip';
+  if (outcome.findings.length > 0) return rule.level === 'must' || strict ? 'fail' : 'warn';
+  return outcome.info ? 'info' : 'pass';
+}
+
+// Checks `plugin` against `rules`; resolves to { results: per rule, runs, problems }. `problems`
+// are what makes a check say nothing: a plugin that could not be started, or answered nothing.
+async function check(plugin, rules, { directory, limitMs, strict = false, maxCost = null }) {
+  const results = new Map();
+  const jobs = plan(rules).flatMap(({ run, times }) => Array.from({ length: times }, () => run));
+  await inPool(jobs, SIDE_BY_SIDE, async (run) => {
+    const options = { directory, limitMs };
+    const result = run.host ? await runHostile(plugin, run, options) : await runDirect(plugin, run, options);
+    if (!results.has(run.name)) results.set(run.name, []);
+    results.get(run.name).push(result);
+  });
+  const context = {
+    plugin,
+    results,
+    directory,
+    limitMs,
+    limitSeconds: limitMs / 1000,
+    maxCost,
+    references: (name) => (results.get(name) || []).map((result) => result.stdout || Buffer.alloc(0)),
+  };
+
+  const problems = [];
+  const started = [...results.values()].flat();
+  const unstarted = started.find((result) => result.error);
+  if (unstarted) problems.push(`the plugin could not be started: ${unstarted.error.message}`);
+  const directs = plan(rules).filter(({ run }) => !run.host).flatMap(({ run }) => results.get(run.name));
+  if (directs.length > 0 && directs.every((result) => !result.stdout || result.stdout.length === 0))
+    problems.push(`the plugin wrote nothing on standard output in any of its ${directs.length} direct runs`);
+
+  const outcomes = [];
+  for (const rule of rules) {
+    const begin = Date.now();
+    let outcome;
+    if (rule.evaluate) outcome = await rule.evaluate(context);
+    else {
+      const { findings, judged } = judgeRuns(rule, results, context);
+      outcome = judged ? { findings } : { findings, skip: 'no run it judges could be judged: each was cut off at the time limit or did not start' };
+    }
+    outcome = { findings: [], notes: [], ...outcome };
+    outcomes.push({ id: rule.id, level: rule.level, title: rule.title, status: statusOf(rule, outcome, strict), ...outcome, seconds: (Date.now() - begin) / 1000 });
+  }
+  if (!problems.length && outcomes.every((outcome) => outcome.status === 'skip' || outcome.status === 'info'))
+    problems.push('no rule could be judged');
+  return { results: outcomes, runs: jobs.length, problems };
+}
+
+module.exports = { check, plan };

@@ -1,0 +1,79 @@
+'use strict';
+// Starts one process the way a host starts a plugin and waits for it: within a time limit, after
+// which the process and anything it started are killed (it runs in a process group of its own, so
+// a shell script's children go too), and the run is reported as timed out, never left behind.
+const { spawn } = require('node:child_process');
+
+const running = new Set(); // process groups still alive, killed if the checker itself is stopped
+
+function killGroup(child) {
+  try {
+    process.kill(-child.pid, 'SIGKILL');
+  } catch {
+    // Already gone.
+  }
+}
+
+for (const signal of ['SIGINT', 'SIGTERM', 'SIGHUP'])
+  process.on(signal, () => {
+    running.forEach(killGroup);
+    process.exit(130);
+  });
+
+// Resolves to { code, signal, timedOut, ms, stdout, stderr, error }: stdout is a Buffer when
+// stdio[1] is 'pipe', else null; error is set when the process could not be started. `started` is
+// called with the child once it runs (to close descriptors that only the child should hold).
+function launch(command, args, { env, stdio, limitMs, started = () => {} }) {
+  return new Promise((resolve) => {
+    const begin = process.hrtime.bigint();
+    let child;
+    try {
+      child = spawn(command, args, { env, stdio, detached: true });
+    } catch (error) {
+      resolve({ error, code: null, signal: null, timedOut: false, ms: 0, stdout: null, stderr: Buffer.alloc(0) });
+      return;
+    }
+    const out = [];
+    const err = [];
+    let timedOut = false;
+    let exit = { code: null, signal: null };
+    let failure = null;
+    if (child.stdout) child.stdout.on('data', (chunk) => out.push(chunk));
+    if (child.stderr) child.stderr.on('data', (chunk) => err.push(chunk));
+    running.add(child);
+    started(child);
+    const timer = setTimeout(() => {
+      timedOut = true;
+      killGroup(child);
+    }, limitMs);
+    const ms = () => Number(process.hrtime.bigint() - begin) / 1e6;
+    let exitedAt = 0;
+    child.on('error', (error) => (failure = error));
+    child.on('exit', (code, signal) => {
+      exit = { code, signal };
+      exitedAt = ms();
+      running.delete(child);
+    });
+    // 'close' comes when the process has exited and its pipes are shut; a child it left behind
+    // holding them open is killed with the group at the limit.
+    child.on('close', () => {
+      clearTimeout(timer);
+      running.delete(child);
+      if (!timedOut) killGroup(child);
+      resolve({
+        ...exit,
+        error: failure,
+        timedOut,
+        ms: exitedAt || ms(),
+        stdout: child.stdout ? Buffer.concat(out) : null,
+        stderr: Buffer.concat(err),
+      });
+    });
+  });
+}
+
+// The environment a host gives a plugin: the request's variables, and a PATH by which a script's
+// interpreter is found.
+const hostEnvironment = (request) => ({ PATH: process.env.PATH || '/usr/local/bin:/usr/bin:/bin', ...request });
+
+module.exports = { launch, hostEnvironment };
