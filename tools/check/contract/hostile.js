@@ -5,16 +5,16 @@
 //
 // The pipes are FIFOs made in the run's directory and filled to the brim before the plugin
 // starts, so that its very first write meets a full pipe, whatever the size of its answer or of
-// the system's pipes. Node.js clears O_NONBLOCK on descriptors 0-2 it hands a child, so a
+// the system's pipes; the reader comes once the plugin has come to wait (waiting.js). Node.js clears O_NONBLOCK on descriptors 0-2 it hands a child, so a
 // non-blocking one goes to the child as descriptor 3 and sh moves it to 1: dup2 keeps the flag.
 const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const net = require('node:net');
 const path = require('node:path');
 const { launch, hostEnvironment } = require('./launch');
+const { waiting } = require('./waiting');
 
 const { O_RDONLY, O_WRONLY, O_NONBLOCK } = fs.constants;
-const LATE_MS = 300; // how long a late reader leaves the plugin facing a full pipe
 const PAUSE_MS = 10; // a slow reader's pause after each read
 const PAGE = 4096;
 
@@ -51,11 +51,11 @@ function fullPipe(directory) {
   return { file, reader, writer, filled: fill(writer) };
 }
 
-// Reads everything from `fd` once `delayMs` have passed, pausing `pauseMs` after each chunk;
+// Reads everything from `fd` once `when` has resolved, pausing `pauseMs` after each chunk;
 // resolves to the bytes read after the first `skip`.
-function readLate(fd, { delayMs, pauseMs = 0, skip }) {
+function readLate(fd, { when, pauseMs = 0, skip }) {
   return new Promise((resolve) => {
-    setTimeout(() => {
+    when.then(() => {
       const socket = new net.Socket({ fd, readable: true, writable: false });
       const chunks = [];
       socket.on('data', (chunk) => {
@@ -67,19 +67,23 @@ function readLate(fd, { delayMs, pauseMs = 0, skip }) {
       });
       socket.on('error', () => {});
       socket.on('close', () => resolve(Buffer.concat(chunks).subarray(skip)));
-    }, delayMs);
+    });
   });
 }
 
 const closeAll = (...fds) => fds.forEach((fd) => fd !== undefined && fs.closeSync(fd));
 
 // Runs the plugin with descriptor `fd` as its standard output, moved there from 3 by sh.
-function viaDescriptor3(plugin, run, fd, limitMs, { beforeArgs = 'exec "$@" >&3 3>&-' } = {}) {
-  return launch('sh', ['-c', beforeArgs, 'sh', plugin, ...run.args], {
+// Resolves to { exited: launch()'s promise, waits: a promise of the plugin coming to wait }.
+function viaDescriptor3(plugin, run, fd, limitMs) {
+  let child;
+  const exited = launch('sh', ['-c', 'exec "$@" >&3 3>&-', 'sh', plugin, ...run.args], {
     env: hostEnvironment(run.env),
     stdio: ['ignore', 'ignore', 'pipe', fd],
     limitMs,
+    started: (started) => (child = started),
   });
+  return { exited, waits: child ? waiting(child, exited) : exited };
 }
 
 const HOSTS = {
@@ -104,7 +108,7 @@ const HOSTS = {
     const pipe = fullPipe(directory);
     fs.closeSync(pipe.reader);
     try {
-      return await viaDescriptor3(plugin, run, pipe.writer, limitMs);
+      return await viaDescriptor3(plugin, run, pipe.writer, limitMs).exited;
     } finally {
       fs.closeSync(pipe.writer);
     }
@@ -114,11 +118,11 @@ const HOSTS = {
     const pipe = fullPipe(directory);
     const blocking = fs.openSync(pipe.file, O_WRONLY);
     closeAll(pipe.writer);
-    const result = viaDescriptor3(plugin, run, blocking, limitMs);
+    const { exited, waits } = viaDescriptor3(plugin, run, blocking, limitMs);
     fs.closeSync(blocking);
-    await new Promise((resolve) => setTimeout(resolve, LATE_MS));
+    await waits;
     fs.closeSync(pipe.reader);
-    return result;
+    return exited;
   },
 
   nonblocking: (plugin, run, options) => late(plugin, run, options, { room: 0, blocking: false }),
@@ -126,7 +130,7 @@ const HOSTS = {
   slow: (plugin, run, options) => late(plugin, run, options, { room: 0, blocking: true, pauseMs: PAUSE_MS }),
 };
 
-// A reader that comes LATE_MS after the plugin starts, to a pipe with `room` bytes free.
+// A reader that comes once the plugin waits, to a pipe with `room` bytes free.
 async function late(plugin, run, { directory, limitMs }, { room, blocking, pauseMs = 0 }) {
   const pipe = fullPipe(directory);
   let drained = 0;
@@ -136,9 +140,9 @@ async function late(plugin, run, { directory, limitMs }, { room, blocking, pause
     output = fs.openSync(pipe.file, O_WRONLY);
     fs.closeSync(pipe.writer);
   }
-  const exited = viaDescriptor3(plugin, run, output, limitMs);
+  const { exited, waits } = viaDescriptor3(plugin, run, output, limitMs);
   fs.closeSync(output);
-  const received = readLate(pipe.reader, { delayMs: LATE_MS, pauseMs, skip: pipe.filled - drained });
+  const received = readLate(pipe.reader, { when: waits, pauseMs, skip: pipe.filled - drained });
   const result = await exited;
   // A reader still waiting for an end of file at the limit is cut off with the plugin.
   return { ...result, received: await received };
@@ -149,4 +153,4 @@ function runHostile(plugin, run, options) {
   return HOSTS[run.host](plugin, run, options);
 }
 
-module.exports = { runHostile, LATE_MS };
+module.exports = { runHostile };
