@@ -7,4 +7,6 @@ module.exports = [
   ...require('./process'),
   ...require('./hosts'),
   ...require('./shape'),
+  ...require('./server'),
+  ...require('./cost'),
 ];
