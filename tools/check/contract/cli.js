@@ -11,8 +11,10 @@ const RULES = require('./rules');
 
 const FORMATS = { text: require('./report/text'), json: require('./report/json'), junit: require('./report/junit'), tap: require('./report/tap') };
 
-const USAGE = `usage: node contract.js [--format text|json|junit|tap] [--strict] [--max-cost RATIO]
-                        [--timeout SECONDS] [--rule ID]... [--list] PLUGIN
+// The command's own name: tools/check/contract.js, or the one file dist/ has.
+const SELF = path.basename(process.argv[1] || 'contract.js');
+const USAGE = `usage: node ${SELF} [--format text|json|junit|tap] [--strict] [--max-cost RATIO]
+         [--timeout SECONDS] [--rule ID]... [--list] PLUGIN
 Checks the executable PLUGIN, in any language, against the host contract ${CONTRACT_VERSION}
 (docs/contract.md): every must-rule, and every should-rule as a warning.
   --format FORM      the report: text (default), json, junit or tap, on standard output
