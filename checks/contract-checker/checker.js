@@ -8,10 +8,10 @@ const CHECKER = path.join(ROOT, 'tools/check/contract.js');
 const plugin = (name) => path.join(__dirname, 'plugins', name);
 
 // Resolves to { status, stdout, stderr, report }: `report` is the parsed JSON document when the
-// arguments ask for --format json. `command` is the checker (the one-file one, say).
-function checker(args, { command = CHECKER } = {}) {
+// arguments ask for --format json. `command` is the checker (the one-file one, say), run in `cwd`.
+function checker(args, { command = CHECKER, cwd = ROOT } = {}) {
   return new Promise((resolve, reject) => {
-    const child = spawn(process.execPath, [command, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
+    const child = spawn(process.execPath, [command, ...args], { cwd, stdio: ['ignore', 'pipe', 'pipe'] });
     const out = [];
     const err = [];
     child.stdout.on('data', (chunk) => out.push(chunk));
