@@ -6,16 +6,39 @@ const { RUNS } = require('./requests');
 const { runDirect } = require('./direct');
 const { runHostile } = require('./hostile');
 const { replayLine } = require('./show');
+const { awake } = require('./launch');
 
-const SIDE_BY_SIDE = 8; // runs at once: most wait on a pipe or a timer, and a hung one waits long
+// Runs at once: SIDE_BY_SIDE awake, and more while some of them sleep (on a pipe, a timer, or for
+// ever, costing nothing), up to MOST_AT_ONCE, so that a plugin that hangs on every run is checked
+// in a few time limits, not in one for every eighth run, and an interpreter that takes the CPU to
+// start is never started so many times at once that it cannot start within the limit.
+const SIDE_BY_SIDE = 8;
+const MOST_AT_ONCE = 48;
+const LOOK_MS = 100;
 
-// Calls `work` on each item, `width` at a time; resolves when all are done.
-async function inPool(items, width, work) {
-  let next = 0;
-  const worker = async () => {
-    while (next < items.length) await work(items[next++]);
-  };
-  await Promise.all(Array.from({ length: Math.min(width, items.length) }, worker));
+// Calls `work` on each item, as wide as above; resolves when all are done.
+function inPool(items, work) {
+  return new Promise((resolve) => {
+    let next = 0;
+    let pending = 0;
+    const look = setInterval(() => fill(), LOOK_MS);
+    const fill = () => {
+      let busy = pending < SIDE_BY_SIDE ? pending : awake();
+      while (next < items.length && pending < MOST_AT_ONCE && busy < SIDE_BY_SIDE) {
+        pending++;
+        busy++;
+        work(items[next++]).then(() => {
+          pending--;
+          fill();
+        });
+      }
+      if (next === items.length && pending === 0) {
+        clearInterval(look);
+        resolve();
+      }
+    };
+    fill();
+  });
 }
 
 // The runs that `rules` need, and how many times each is made.
@@ -60,7 +83,7 @@ function statusOf(rule, outcome, strict) {
 async function check(plugin, rules, { directory, limitMs, strict = false, maxCost = null }) {
   const results = new Map();
   const jobs = plan(rules).flatMap(({ run, times }) => Array.from({ length: times }, () => run));
-  await inPool(jobs, SIDE_BY_SIDE, async (run) => {
+  await inPool(jobs, async (run) => {
     const options = { directory, limitMs };
     const result = run.host ? await runHostile(plugin, run, options) : await runDirect(plugin, run, options);
     if (!results.has(run.name)) results.set(run.name, []);

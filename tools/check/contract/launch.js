@@ -3,6 +3,7 @@
 // which the process and anything it started are killed (it runs in a process group of its own, so
 // a shell script's children go too), and the run is reported as timed out, never left behind.
 const { spawn } = require('node:child_process');
+const { asleep, canSee } = require('./waiting');
 
 const running = new Set(); // process groups still alive, killed if the checker itself is stopped
 
@@ -72,8 +73,11 @@ function launch(command, args, { env, stdio, limitMs, started = () => {} }) {
   });
 }
 
+// How many of the processes started here are awake: all of them where /proc does not show it.
+const awake = () => (canSee ? [...running].filter((child) => !asleep(child.pid)).length : running.size);
+
 // The environment a host gives a plugin: the request's variables, and a PATH by which a script's
 // interpreter is found.
 const hostEnvironment = (request) => ({ PATH: process.env.PATH || '/usr/local/bin:/usr/bin:/bin', ...request });
 
-module.exports = { launch, hostEnvironment };
+module.exports = { launch, hostEnvironment, awake };

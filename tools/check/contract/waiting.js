@@ -69,4 +69,4 @@ function waiting(child, exited) {
   });
 }
 
-module.exports = { waiting };
+module.exports = { waiting, asleep, canSee };
