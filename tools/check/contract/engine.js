@@ -71,7 +71,7 @@ function judgeRuns(rule, results, context) {
 }
 
 // The status a rule's outcome gives: a must-rule's findings fail the check, a should-rule's warn
-// (fail when `strict`); a rule that judged nothing is skipped, and `info` reports without a verdict.
+// (fail when `strict`); a rule that judged nothing is skipped; `info` is a report, no verdict.
 function statusOf(rule, outcome, strict) {
   if (outcome.skip) return 'skip';
   if (outcome.findings.length > 0) return rule.level === 'must' || strict ? 'fail' : 'warn';
@@ -96,7 +96,8 @@ async function check(plugin, rules, { directory, limitMs, strict = false, maxCos
     limitMs,
     limitSeconds: limitMs / 1000,
     maxCost,
-    references: (name) => (results.get(name) || []).map((result) => result.stdout || Buffer.alloc(0)),
+    // The answers of the direct runs of `name` that ended within the limit.
+    references: (name) => (results.get(name) || []).filter((result) => !result.timedOut && result.stdout).map((result) => result.stdout),
   };
 
   const problems = [];

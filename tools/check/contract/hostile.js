@@ -5,8 +5,9 @@
 //
 // The pipes are FIFOs made in the run's directory and filled to the brim before the plugin
 // starts, so that its very first write meets a full pipe, whatever the size of its answer or of
-// the system's pipes; the reader comes once the plugin has come to wait (waiting.js). Node.js clears O_NONBLOCK on descriptors 0-2 it hands a child, so a
-// non-blocking one goes to the child as descriptor 3 and sh moves it to 1: dup2 keeps the flag.
+// the system's pipes; the reader comes once the plugin has come to wait (waiting.js). Node.js
+// clears O_NONBLOCK on the descriptors 0-2 it hands a child, so a non-blocking one goes to the
+// child as descriptor 3 and sh moves it to 1: dup2 keeps the flag.
 const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const net = require('node:net');

@@ -5,6 +5,7 @@
 const { spawn } = require('node:child_process');
 const { asleep, canSee } = require('./waiting');
 
+const MOST_KEPT = 16 * 1024 * 1024;
 const running = new Set(); // process groups still alive, killed if the checker itself is stopped
 
 function killGroup(child) {
@@ -39,7 +40,13 @@ function launch(command, args, { env, stdio, limitMs, started = () => {} }) {
     let timedOut = false;
     let exit = { code: null, signal: null };
     let failure = null;
-    if (child.stdout) child.stdout.on('data', (chunk) => out.push(chunk));
+    let kept = 0;
+    // An answer that never ends is read to the limit, but only its first MOST_KEPT bytes kept.
+    if (child.stdout)
+      child.stdout.on('data', (chunk) => {
+        if (kept < MOST_KEPT) out.push(chunk.subarray(0, MOST_KEPT - kept));
+        kept += chunk.length;
+      });
     if (child.stderr) child.stderr.on('data', (chunk) => err.push(chunk));
     running.add(child);
     started(child);

@@ -17,7 +17,7 @@ function format(report) {
       if (result.notes.length) lines.push('  notes:', ...result.notes.map((note) => `    - ${yamlText(note)}`));
       if (result.findings.length) lines.push('  failures:');
       for (const finding of result.findings)
-        for (const [key, value] of Object.entries(finding)) lines.push(`    ${key === 'run' ? '-' : ' '} ${key}: ${yamlText(value)}`);
+        Object.entries(finding).forEach(([key, value], at) => lines.push(`    ${at === 0 ? '-' : ' '} ${key}: ${yamlText(value)}`));
       lines.push('  ...');
     }
   });
