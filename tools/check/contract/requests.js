@@ -44,6 +44,8 @@ const OPEN = [
   http('page-unset', 'QUERY_STRING unset', undefined),
   http('page', 'QUERY_STRING empty', '', { reference: true }),
   http('page-params', 'a query without action', 'embed=1&x=a%20b'),
+  http('page-argument', 'the page, with an argument that is not exactly --meta, --version or -v', '', { args: ['--META'] }),
+  http('json-argument', 'action=info, with --meta as the second argument', 'action=info', { args: ['x', '--meta'] }),
   http('json-info', 'action=info', 'action=info'),
   http('json-format', 'format=json', 'format=json'),
   http('json-late', 'action after another parameter', 'x=1&action=info'),
@@ -71,6 +73,7 @@ const REFUSED = [
   locked('refused-info', 'action=info, nothing presented', 'action=info'),
   locked('refused-format', 'format=json, nothing presented', 'format=json'),
   locked('refused-unknown', 'an unknown action, nothing presented', 'action=' + UNKNOWN_ACTION),
+  { ...locked('refused-argument', 'an argument that is not exactly --meta, nothing presented', 'action=info'), args: ['--meta=1'] },
 ].map((run) => ({ ...run, presented: 'nothing' }));
 REFUSED[1].reference = true;
 
