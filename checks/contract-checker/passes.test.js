@@ -49,3 +49,18 @@ test('the JUnit report names a test case for every rule, and a failure says what
   assert.match(refusal.slice(0, refusal.indexOf('</testcase>')), /<failure message="gate.refusal: expected Status: 401[^"]*" type="must">[^<]*replay: env -i/);
   assert.match(stdout, /<testsuites name="plugin contract \d+\.\d+" tests="\d+" failures="[1-9]\d*"/);
 });
+
+test('answers that change from run to run are not taken for short ones', async () => {
+  const { status, report } = await checker(['--format', 'json', '--rule', 'host.slow-reader', '--rule', 'cgi.lighttpd', plugin('live.sh')]);
+  const judged = report.results.filter((result) => result.status !== 'skip');
+  assert.deepEqual(judged.map((result) => [result.id, result.status, result.findings[0]]), judged.map((result) => [result.id, 'pass', undefined]));
+  assert.equal(status, 0);
+});
+
+test('a should-rule broken warns and passes, and fails with --strict', async () => {
+  const args = ['--format', 'json', '--rule', 'header.no-store', '--rule', 'dispatch.json', plugin('live.sh')];
+  const [lenient, strict] = await Promise.all([checker(args), checker(['--strict', ...args])]);
+  assert.deepEqual([lenient.status, resultOf(lenient.report, 'header.no-store').status, resultOf(lenient.report, 'dispatch.json').status], [0, 'warn', 'pass']);
+  assert.deepEqual([strict.status, resultOf(strict.report, 'header.no-store').status], [1, 'fail']);
+  assert.match(resultOf(lenient.report, 'header.no-store').findings[0].came, /no Cache-Control header/);
+});
