@@ -175,8 +175,9 @@ install: $(INSTALLED)
 	@echo "install: installed the $(if $(FASTEST),static musl build,native build)"
 	@$(if $(FASTEST),:,echo "install: $(FASTER)")
 
-# The release files: each node's executable named by version, system and architecture, and their
-# checksums. The same source gives the same bytes wherever and whenever it is built.
+# The release files: each node's executable named by version, system and architecture, the
+# contract checker as one file that needs only Node.js (docs/contract.md), and their checksums.
+# The same source gives the same bytes wherever and whenever it is built.
 DIST = dist/$(PROGRAM)-$(VERSION)
 dist: $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe
 	rm -rf dist
@@ -185,7 +186,8 @@ dist: $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe
 	cp $(PROGRAM)-arm64 $(DIST)-linux-aarch64
 	cp $(PROGRAM)-armhf $(DIST)-linux-armhf
 	cp $(PROGRAM).exe $(DIST)-windows-x86_64.exe
-	cd dist && sha256sum $(PROGRAM)-* > SHA256SUMS
+	node tools/check/contract/bundle.js dist/plugin-contract.js
+	cd dist && sha256sum $(PROGRAM)-* plugin-contract.js > SHA256SUMS
 
 uninstall:
 	rm -f $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
@@ -204,6 +206,13 @@ test: | markers
 	@tools/check/install-deps runner
 	@PROGRAM='$(PROGRAM)' FORMATTED='$(FORMATTED)' FUZZER='$(FUZZER)' RUNS='$(RUNS)' TEST_LOGS='$(TEST_LOGS)' \
 	MAKE='$(MAKE)' tools/check/run-tests.js
+
+# Checks a plugin executable, in any language, against the host contract (docs/contract.md):
+# make contract [PLUGIN=path] [FORMAT=text|json|junit|tap] [STRICT=1] [MAX_COST=ratio]
+# Without PLUGIN it checks this plugin's native build, built first.
+contract: $(if $(PLUGIN),,$(PROGRAM))
+	@tools/check/contract.js $(if $(FORMAT),--format '$(FORMAT)') $(if $(filter-out 0,$(STRICT)),--strict) \
+		$(if $(MAX_COST),--max-cost '$(MAX_COST)') -- '$(or $(PLUGIN),./$(PROGRAM))'
 
 # Formats the C++ sources the way `make test` checks them.
 format:
@@ -259,6 +268,7 @@ update:
 #| `make debug` | `./plugin_NAME-debug`, built with ASan and UBSan |
 #| `make fuzz` | fuzzes the request path for `FUZZ_SECONDS` (default 60) |
 #| `make bench` | times every answer against the plainest C programs that write the same bytes |
+#| `make contract [PLUGIN=...] [FORMAT=...] [STRICT=1]` | checks any plugin executable, in any language, against the host contract |
 #| `make help` | lists these commands |
 #| `make clean` | removes every build output |
 help:
@@ -267,5 +277,5 @@ help:
 clean:
 	rm -rf build dist $(PROGRAM) $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe $(PROGRAM)-debug
 
-.PHONY: all musl arm64 armhf win64 debug fuzz markers install uninstall dist test format golden serve \
-        screenshots bench fork update help clean
+.PHONY: all musl arm64 armhf win64 debug fuzz markers install uninstall dist test contract format golden \
+        serve screenshots bench fork update help clean

@@ -8,10 +8,10 @@ const { parseArgs } = require('node:util');
 
 const USAGE_ERROR = 2;
 
-// Reads the command line: `options` as node:util's parseArgs takes them, `positionals` the names
-// of the arguments it takes in order (a trailing '...' takes any number; one ending in '?' may be
-// left out). Returns { values, positionals, say, fail, wrong }, or ends the process as above.
-function command(name, usage, { options = {}, positionals = [] } = {}) {
+// Reads the command line (`args`, process.argv less node and the script by default): `options` as
+// node:util's parseArgs takes them, `positionals` the names of the arguments it takes in order (a
+// trailing '...' takes any number; one ending in '?' may be left out). Returns { values, positionals, say, fail, wrong }, or ends the process as above.
+function command(name, usage, { options = {}, positionals = [], args = process.argv.slice(2) } = {}) {
   const fail = (message) => {
     process.stderr.write(`${name}: ${message}\n`);
     process.exit(1);
@@ -23,7 +23,7 @@ function command(name, usage, { options = {}, positionals = [] } = {}) {
   let parsed;
   try {
     parsed = parseArgs({
-      args: process.argv.slice(2),
+      args,
       options: { ...options, help: { type: 'boolean', short: 'h' } },
       allowPositionals: positionals.length > 0,
       strict: true,

@@ -7,9 +7,8 @@ const lazily = (file) => {
   return () => (loaded ??= require(file));
 };
 const parts = {
-  // For the checks: the stand-in host of `make serve`, and Debian's lighttpd as a real CGI server.
+  // For the checks: the stand-in host of `make serve`.
   standInHost: lazily('./author/serve/server.js'),
-  lighttpd: lazily('./measure/lighttpd.js'),
   // For the tools: the test kit's plugin runner, golden answers and browser driver.
   plugin: lazily('../checks/support/plugin.js'),
   golden: lazily('../checks/support/golden.js'),

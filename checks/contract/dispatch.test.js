@@ -18,29 +18,15 @@ function kindOf(out) {
   return `something else: ${JSON.stringify(out.slice(0, 80))}`;
 }
 
-const LOCKED = { BOT_PASSWORD: 'node-secret' };
 
-test('arguments and DV_PLUGIN_META choose the answer', async (t) => {
+// The meta record and version line, and which arguments and variables ask for them, are the host
+// contract's (host.test.js); these are the near misses a plugin made from this kit takes for requests.
+test('arguments that only look like a question of the host are requests', async (t) => {
   const table = [
-    { name: '--meta', args: ['--meta'], kind: 'meta' },
-    { name: '--meta with more arguments', args: ['--meta', '--version', 'x'], kind: 'meta' },
-    { name: 'DV_PLUGIN_META empty counts as set', env: { DV_PLUGIN_META: '' }, kind: 'meta' },
-    { name: 'DV_PLUGIN_META beats --version', args: ['--version'], env: { DV_PLUGIN_META: '0' }, kind: 'meta' },
-    { name: 'DV_PLUGIN_META beats a request and the gate', env: { DV_PLUGIN_META: '', ...LOCKED }, query: 'action=info', kind: 'meta' },
-    { name: '--meta skips the gate', args: ['--meta'], env: LOCKED, kind: 'meta' },
-    { name: '--version', args: ['--version'], kind: 'version' },
-    { name: '-v', args: ['-v', '--meta'], kind: 'version' },
-    { name: '--version skips the gate', args: ['--version'], env: LOCKED, kind: 'version' },
-    { name: '-v skips the gate', args: ['-v'], env: LOCKED, query: 'action=info', kind: 'version' },
-    { name: '--META is a request', args: ['--META'], kind: 'page' },
-    { name: '--meta=1 is a request', args: ['--meta=1'], kind: 'page' },
     { name: '--metax is a request', args: ['--metax'], kind: 'page' },
-    { name: '--meta second is a request', args: ['x', '--meta'], kind: 'page' },
     { name: '-V is a request', args: ['-V'], kind: 'page' },
     { name: '--Version is a request', args: ['--Version'], kind: 'page' },
     { name: 'empty first argument is a request', args: [''], query: 'action=echo', kind: 'json' },
-    { name: 'an ignored argument still meets the gate', args: ['--metax'], env: LOCKED, kind: 'refusal' },
-    { name: 'no argument, locked node', env: LOCKED, kind: 'refusal' },
   ];
   for (const row of table)
     await t.test(row.name, () => {

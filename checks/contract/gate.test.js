@@ -10,40 +10,23 @@ const LOCKED = { BOT_PASSWORD: PASSWORD };
 const OVER_LONG = 'x'.repeat(32767);
 
 // Each row: what the request carries, and whether it gets through. Passing requests ask for an echo.
+// The three places and the plain right and wrong values are the host contract's (host.test.js);
+// these are the exact forms this kit's gate takes and refuses.
 const table = [
-  ['no node password', { env: {} }, true],
-  ['empty node password', { env: { BOT_PASSWORD: '' } }, true],
-  ['empty node password, wrong credentials', { env: { BOT_PASSWORD: '', HTTP_X_BOT_PASSWORD: 'x' }, pwd: 'x' }, true],
-  ['nothing presented', { env: LOCKED }, false],
-  ['header', { env: { ...LOCKED, HTTP_X_BOT_PASSWORD: PASSWORD } }, true],
-  ['header, other case', { env: { ...LOCKED, HTTP_X_BOT_PASSWORD: PASSWORD.toLowerCase() } }, false],
-  ['header, empty', { env: { ...LOCKED, HTTP_X_BOT_PASSWORD: '' } }, false],
   ['header, trailing space', { env: { ...LOCKED, HTTP_X_BOT_PASSWORD: PASSWORD + ' ' } }, false],
-  ['header, prefix only', { env: { ...LOCKED, HTTP_X_BOT_PASSWORD: PASSWORD.slice(0, -1) } }, false],
-  ['header, one byte more', { env: { ...LOCKED, HTTP_X_BOT_PASSWORD: PASSWORD + '1' } }, false],
   ['header is not decoded', { env: { ...LOCKED, HTTP_X_BOT_PASSWORD: 'Open%20Sesame%2B1' } }, false],
-  ['bearer', { env: { ...LOCKED, HTTP_AUTHORIZATION: 'Bearer ' + PASSWORD } }, true],
-  ['bearer, spaces around the scheme', { env: { ...LOCKED, HTTP_AUTHORIZATION: '   Bearer    ' + PASSWORD } }, true],
   ['bearer, trailing space', { env: { ...LOCKED, HTTP_AUTHORIZATION: 'Bearer ' + PASSWORD + ' ' } }, false],
   ['bearer, lower-case scheme', { env: { ...LOCKED, HTTP_AUTHORIZATION: 'bearer ' + PASSWORD } }, false],
-  ['bearer, other scheme', { env: { ...LOCKED, HTTP_AUTHORIZATION: 'Basic ' + PASSWORD } }, false],
   ['bearer, tab after the scheme', { env: { ...LOCKED, HTTP_AUTHORIZATION: 'Bearer\t' + PASSWORD } }, false],
   ['bearer, tab before the scheme', { env: { ...LOCKED, HTTP_AUTHORIZATION: '\tBearer ' + PASSWORD } }, false],
-  ['bearer, scheme alone', { env: { ...LOCKED, HTTP_AUTHORIZATION: 'Bearer ' } }, false],
   ['bearer, scheme word without space', { env: { ...LOCKED, HTTP_AUTHORIZATION: 'Bearer' } }, false],
   ['bearer, bare password', { env: { ...LOCKED, HTTP_AUTHORIZATION: PASSWORD } }, false],
   ['bearer, no space before the token', { env: { ...LOCKED, HTTP_AUTHORIZATION: 'Bearer' + PASSWORD } }, false],
-  ['pwd, encoded', { env: LOCKED, pwd: 'Open%20Sesame%2B1' }, true],
-  ['pwd, plus as space and %2b', { env: LOCKED, pwd: 'Open+Sesame%2b1' }, true],
-  ['pwd, bare plus is a space', { env: LOCKED, pwd: 'Open+Sesame+1' }, false],
-  ['pwd, empty', { env: LOCKED, pwd: '' }, false],
   ['pwd, first of two counts', { env: LOCKED, pwd: 'wrong', after: '&pwd=Open+Sesame%2B1' }, false],
   ['pwd, first of two is right', { env: LOCKED, pwd: 'Open+Sesame%2B1', after: '&pwd=wrong' }, true],
   ['pwd, cut by a decoded NUL', { env: LOCKED, pwd: 'Open+Sesame%2B1%00tail' }, true],
   ['xpwd is not pwd', { env: LOCKED, before: 'xpwd=Open+Sesame%2B1&' }, false],
   // The first place that matches wins; a wrong value earlier does not block a right one later.
-  ['wrong header, right bearer', { env: { ...LOCKED, HTTP_X_BOT_PASSWORD: 'no', HTTP_AUTHORIZATION: 'Bearer ' + PASSWORD } }, true],
-  ['wrong header and bearer, right pwd', { env: { ...LOCKED, HTTP_X_BOT_PASSWORD: 'no', HTTP_AUTHORIZATION: 'Bearer no' }, pwd: 'Open+Sesame%2B1' }, true],
   ['right header, wrong pwd', { env: { ...LOCKED, HTTP_X_BOT_PASSWORD: PASSWORD }, pwd: 'no' }, true],
   // A password starting with a space cannot be a bearer token: the spaces are skipped.
   ['leading space, bearer', { env: { BOT_PASSWORD: ' lead', HTTP_AUTHORIZATION: 'Bearer  lead' } }, false],

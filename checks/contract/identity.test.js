@@ -7,12 +7,6 @@ const { run, identity, jsonAnswer, UNKNOWN_ACTION } = require('../support/plugin
 
 const { meta, versionLine, version, slug, plugin, supported } = identity();
 
-test('the meta record is one line of JSON naming and describing the plugin', () => {
-  assert.equal(meta.indexOf('\n'), meta.length - 1);
-  const record = JSON.parse(meta);
-  assert.deepEqual([typeof record.name, typeof record.desc], ['string', 'string']);
-});
-
 test('the version line, the info record and the executable agree on who the plugin is', () => {
   assert.match(versionLine, /^\S+\n$/);
   assert.equal(version + '\n', versionLine);

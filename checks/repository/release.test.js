@@ -10,14 +10,16 @@ const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const { PROGRAM, identity, copyForBuild } = require('../support/plugin');
 
-const RELEASE_FILES = ['linux-x86_64', 'linux-aarch64', 'linux-armhf', 'windows-x86_64.exe'].map(
-  (target) => `${PROGRAM}-${identity().version}-${target}`,
-);
+const RELEASE_FILES = [
+  ...['linux-x86_64', 'linux-aarch64', 'linux-armhf', 'windows-x86_64.exe'].map((target) => `${PROGRAM}-${identity().version}-${target}`),
+  'plugin-contract.js',
+];
 
 // Builds make dist from a copy of the sources in `folder` and returns the dist folder.
 function distIn(folder) {
   fs.mkdirSync(folder, { recursive: true });
   copyForBuild(undefined, folder);
+  fs.cpSync('tools/check', path.join(folder, 'tools/check'), { recursive: true });
   const made = spawnSync('make', ['-s', 'dist'], { cwd: folder, encoding: 'utf8' });
   assert.equal(made.status, 0, made.stderr);
   return path.join(folder, 'dist');

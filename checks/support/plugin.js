@@ -240,6 +240,7 @@ module.exports = {
   command,
   commandLine,
   underLauncher,
+  launcherEnv,
   sanitized,
   libcName,
   longestValue,

@@ -87,7 +87,7 @@ const RUNS_IN_ORDER = [
     env: { PLUGIN_CMD: `qemu-arm ./${PROGRAM}-armhf`, PLUGIN_PLATFORM: 'linux arm musl' },
   },
   // Once, not per build: the fork command, the stand-in host, what each build links, the release.
-  { name: 'repository', build: ['all', 'musl', 'win64'], tests: testFiles('checks/repository') },
+  { name: 'repository', build: ['all', 'musl', 'win64'], tests: testFiles('checks/repository', 'checks/contract-checker') },
   { name: 'browser', build: ['all'], tests: testFiles('checks/browser', 'test/browser') },
   {
     name: 'fuzz', build: [FUZZER], command: [MAKE, '--no-print-directory', 'fuzz', `FUZZ_SECONDS=${FUZZ_SECONDS}`],

@@ -4,7 +4,7 @@
 // once, the builds taking turns.
 const fs = require('node:fs');
 const path = require('node:path');
-const { startLighttpd } = require('./lighttpd.js');
+const { findLighttpd, startLighttpd } = require('../check/contract/lighttpd.js');
 const { servers, fail, runOk } = require('./run.js');
 const { OUT } = require('./floors.js');
 
@@ -19,9 +19,10 @@ async function measureServer(builds, echo) {
   for (const build of builds) {
     const directory = path.resolve(`${OUT}/${build.name}/server`);
     fs.mkdirSync(directory, { recursive: true });
-    const server = await startLighttpd({ directory, route: '/plugin', executable: path.resolve(build.program) });
+    // The contract checker's lighttpd serves the plugin at /open, without a node password.
+    const server = await startLighttpd({ executable: findLighttpd(), directory, plugin: path.resolve(build.program), password: '' });
     servers.push(server);
-    entries.push({ build, server, url: `http://127.0.0.1:${server.port}/plugin?${echo.env.QUERY_STRING}`, rates: [] });
+    entries.push({ build, server, url: `http://127.0.0.1:${server.port}/open?${echo.env.QUERY_STRING}`, rates: [] });
   }
   try {
     for (const concurrency of SERVER_CONCURRENCY)

@@ -1,0 +1,52 @@
+'use strict';
+// Each broken plugin is caught for the rule it breaks, and only for what it breaks: a rule next to
+// it, which the plugin keeps, passes. The check exits 1, and each failure says what was expected,
+// what came and how to replay it.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { checker, plugin, resultOf } = require('./checker');
+
+// [plugin, the rule it breaks, a rule it keeps, the time limit of a run in seconds]
+const TABLE = [
+  ['meta-gated.sh', 'meta.ungated', 'meta.argument'],
+  ['lf-lines.py', 'frame.header-lines', 'dispatch.json'],
+  ['bad-status.sh', 'frame.status', 'frame.content-type'],
+  ['page-for-json.sh', 'dispatch.json', 'dispatch.html'],
+  ['no-gate.sh', 'gate.refusal', 'gate.open'],
+  ['gate-prefix.py', 'gate.wrong', 'gate.header'],
+  ['gate-no-bearer.py', 'gate.bearer', 'gate.header'],
+  ['gate-raw-pwd.py', 'gate.pwd', 'gate.header'],
+  ['reads-stdin.sh', 'proc.stdin', 'frame.header-lines'],
+  ['exit-1.sh', 'proc.exit', 'frame.empty-line'],
+  ['hangs-on-json.sh', 'proc.time-limit', 'dispatch.html', 2],
+  ['retries-forever.sh', 'host.closed-stdout', 'proc.exit', 2],
+  ['drops-on-full-pipe.py', 'host.nonblocking', 'dispatch.html'],
+  ['ignores-write-errors.sh', 'host.full-device', 'proc.exit'],
+  ['content-length.sh', 'cgi.lighttpd', 'dispatch.html'],
+];
+
+test('each broken plugin fails the rule it breaks and passes the one it keeps', { concurrency: 3 }, async (t) => {
+  const rows = TABLE.map(([name, broken, kept, limit = 10]) =>
+    t.test(name, async (row) => {
+      const { status, report } = await checker(['--format', 'json', '--timeout', String(limit), '--rule', broken, '--rule', kept, plugin(name)]);
+      const failed = resultOf(report, broken);
+      if (failed.status === 'skip' && broken === 'cgi.lighttpd') return row.skip(failed.skip);
+      assert.equal(failed.status, 'fail', `${broken}: ${JSON.stringify(failed)}`);
+      assert.equal(resultOf(report, kept).status, 'pass', `${kept}: ${JSON.stringify(resultOf(report, kept).findings[0])}`);
+      assert.equal(status, 1);
+      for (const finding of failed.findings) {
+        for (const part of ['run', 'expected', 'came', 'replay']) assert.ok(finding[part], `${part} missing in ${JSON.stringify(finding)}`);
+        assert.ok(!/[\x00-\x1f\x7f]/.test(finding.came), `control bytes shown raw: ${JSON.stringify(finding.came)}`);
+      }
+    }),
+  );
+  await Promise.all(rows);
+});
+
+test('a replay line repeats the failure in the shell', async () => {
+  const { report } = await checker(['--format', 'json', '--rule', 'gate.refusal', plugin('no-gate.sh')]);
+  const [finding] = resultOf(report, 'gate.refusal').findings;
+  const { execSync } = require('node:child_process');
+  const replayed = execSync(finding.replay, { shell: '/bin/sh', encoding: 'latin1' });
+  assert.match(replayed, /^Content-Type: text\/html\r\n\r\n<p>page<\/p>\n\[exit 0\]\n$/);
+});

@@ -1,0 +1,7 @@
+#!/usr/bin/env python3
+# Broken: compares the pwd parameter without decoding it (gate.py).
+import os, sys
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import gate
+gate.serve('raw-pwd')
