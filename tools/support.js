@@ -7,8 +7,11 @@ const lazily = (file) => {
   return () => (loaded ??= require(file));
 };
 const parts = {
-  // For the checks: the stand-in host of `make serve`.
+  // For the checks: the stand-in host of `make serve`, and the contract checker's rules and the
+  // version of the contract they are.
   standInHost: lazily('./author/serve/server.js'),
+  contractRules: lazily('./check/contract/rules'),
+  contractVersions: lazily('./check/contract/versions.js'),
   // For the tools: the test kit's plugin runner, golden answers and browser driver.
   plugin: lazily('../checks/support/plugin.js'),
   golden: lazily('../checks/support/golden.js'),

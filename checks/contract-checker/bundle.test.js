@@ -9,7 +9,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { ROOT, checker, plugin } = require('./checker');
-const { CONTRACT_VERSION } = require(path.join(ROOT, 'tools/check/contract/versions'));
+const { CONTRACT_VERSION } = require('../../tools/support.js').contractVersions;
 
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'plugin-contract-'));
 test.after(() => fs.rmSync(scratch, { recursive: true, force: true }));

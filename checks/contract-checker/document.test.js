@@ -8,8 +8,8 @@ const path = require('node:path');
 const { ROOT } = require('./checker');
 
 const DOCUMENT = fs.readFileSync(path.join(ROOT, 'docs/contract.md'), 'utf8');
-const { CONTRACT_VERSION } = require(path.join(ROOT, 'tools/check/contract/versions'));
-const RULES = require(path.join(ROOT, 'tools/check/contract/rules'));
+const { CONTRACT_VERSION } = require('../../tools/support.js').contractVersions;
+const RULES = require('../../tools/support.js').contractRules;
 
 test('docs/contract.md states the version the checker reports', () => {
   assert.deepEqual(DOCUMENT.match(/\*\*Contract version (\S+)\.\*\*/)?.[1], CONTRACT_VERSION);
