@@ -19,7 +19,7 @@ const RELEASE_FILES = [
 function distIn(folder) {
   fs.mkdirSync(folder, { recursive: true });
   copyForBuild(undefined, folder);
-  fs.cpSync('tools/check', path.join(folder, 'tools/check'), { recursive: true });
+  fs.cpSync('tools', path.join(folder, 'tools'), { recursive: true }); // make dist bundles the contract checker
   const made = spawnSync('make', ['-s', 'dist'], { cwd: folder, encoding: 'utf8' });
   assert.equal(made.status, 0, made.stderr);
   return path.join(folder, 'dist');
