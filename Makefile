@@ -153,7 +153,7 @@ $(GEN)/page.inc: $(wildcard src/page/*) src/page $(SOURCE) Makefile
 		case $$text in *[!a-z0-9_]*) \
 			echo "make: src/page/$$file: name page files with a-z, 0-9, - and _, and a dot before the extension" >&2; exit 1 ;; \
 		esac; \
-		grep -q "page::$$text\b" $(SOURCE) || { \
+		grep -q -w "page::$$text" $(SOURCE) || { \
 			echo "make: src/page/$$file is not sent: put page::$$text among the page's pieces in mode_html ($(SOURCE))" >&2; exit 1; }; \
 		printf 'constexpr std::string_view %s = ' "$$text"; \
 		case $$file in \

@@ -1,11 +1,15 @@
 'use strict';
 // tevio's own page rules, beside its golden answers, which hold its exact bytes: the rules a change
 // to the page must keep even when make golden has taken its new bytes (single quotes only, line
-// breaks in few places, a script in plain ASCII, no theme as written). They are tevio's, not a
-// contract that a plugin made from it keeps: named after tevio, this file is not in a fork.
+// breaks in few places, a script in plain ASCII, no theme as written); and its README's table of
+// commands. They are tevio's, not a contract that a plugin made from it keeps: named after tevio,
+// this file is not in a fork.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { run, HTML_HEADER } = require('../checks/support/plugin');
+const fs = require('node:fs');
+const path = require('node:path');
+const { spawnSync } = require('node:child_process');
+const { REPOSITORY, run, HTML_HEADER } = require('../checks/support/plugin');
 
 const page = run({ query: '' }).out;
 const body = page.slice(HTML_HEADER.length);
@@ -24,4 +28,12 @@ test('every piece of the page keeps the page rules', async (t) => {
     ['the root element carries no theme as written', () => assert.match(body, /<html lang='en'><head>/)],
   ];
   for (const [name, check] of cases) await t.test(name, check);
+});
+
+// A fork's README is its own; tevio's shows every command as make help lists them, from the one
+// table in the Makefile.
+test('the README shows make help\'s table of commands as it is', () => {
+  const help = spawnSync('make', ['-s', 'help'], { cwd: REPOSITORY, encoding: 'utf8' }).stdout;
+  assert.match(help, /^\| command \| what it does \|\n/);
+  assert.ok(fs.readFileSync(path.join(REPOSITORY, 'README.md'), 'utf8').includes(help), `README.md does not show make help's table as it is:\n${help}`);
 });

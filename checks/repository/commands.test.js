@@ -1,8 +1,7 @@
 'use strict';
 // The kit's commands behave as one: each file in tools/ that starts with #! can be run, answers
 // --help and -h with its usage on standard output and exit status 0 before it starts any work, and
-// a wrong option with its usage on standard error and exit status 2. make help prints the table of
-// commands that the README shows.
+// a wrong option with its usage on standard error and exit status 2.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
@@ -30,11 +29,4 @@ test('every command of the kit answers --help at once, and refuses a wrong optio
       assert.deepEqual([wrong.status, wrong.stdout], [2, ''], `${file} --no-such-option`);
       assert.match(wrong.stderr, /^\S+: .*\n(.*\n)*usage: /);
     });
-});
-
-test('make help prints the table of commands the README shows', () => {
-  const help = spawnSync('make', ['-s', 'help'], { cwd: REPOSITORY, encoding: 'utf8' }).stdout;
-  const readme = fs.readFileSync(path.join(REPOSITORY, 'README.md'), 'utf8');
-  assert.match(help, /^\| command \| what it does \|\n/);
-  assert.ok(readme.includes(help), `README.md does not show make help's table as it is:\n${help}`);
 });
