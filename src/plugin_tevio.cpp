@@ -71,13 +71,11 @@ constexpr std::string_view info_record_hints =
 
 /* ==== The request ==== */
 
-// What the host passes in the environment, read once, at the start of main. Any may be absent
-// (nullptr).
+// What the host passes in the environment, read once, at the start of main. Either may be absent
+// (nullptr). The credentials matter only behind a node password, so the gate reads them.
 static struct {
-    const char *query;           // QUERY_STRING, raw
-    const char *node_password;   // BOT_PASSWORD
-    const char *password_header; // HTTP_X_BOT_PASSWORD
-    const char *authorization;   // HTTP_AUTHORIZATION
+    const char *query;         // QUERY_STRING, raw
+    const char *node_password; // BOT_PASSWORD
 } request_env;
 
 /* ==== Query parameter lookup ==== */
@@ -179,20 +177,20 @@ static const char *bearer_token(const char *authorization)
 }
 
 // Whether the request presents the node password, checked in the order the host documents: the
-// X-Bot-Password header, a bearer token, then the first `pwd` parameter of the query string.
-static bool presents_node_password(const char *node_password)
+// X-Bot-Password header, a bearer token, then the first `pwd` parameter of the query string. Any
+// of the three may be absent (nullptr).
+static bool presents_node_password(const char *node_password, const char *password_header,
+                                   const char *authorization, const char *query)
 {
-    if (request_env.password_header != nullptr &&
-        same_secret(request_env.password_header, node_password))
+    if (password_header != nullptr && same_secret(password_header, node_password))
         return true;
-    if (request_env.authorization != nullptr) {
-        const char *token = bearer_token(request_env.authorization);
+    if (authorization != nullptr) {
+        const char *token = bearer_token(authorization);
         if (token != nullptr && same_secret(token, node_password))
             return true;
     }
     char pwd[256];
-    return get_query_val(request_env.query, "pwd", pwd, sizeof pwd) == 1 &&
-           same_secret(pwd, node_password);
+    return get_query_val(query, "pwd", pwd, sizeof pwd) == 1 && same_secret(pwd, node_password);
 }
 
 // Returns when no node password is configured or the request presents it; otherwise writes the
@@ -203,7 +201,8 @@ static void require_node_auth()
     const char *node_password = request_env.node_password;
     if (node_password == nullptr || (node_password[0] == '\0' && node_password != unreadable_value))
         return;
-    if (presents_node_password(node_password))
+    if (presents_node_password(node_password, environment_variable("HTTP_X_BOT_PASSWORD"),
+                               environment_variable("HTTP_AUTHORIZATION"), request_env.query))
         return;
     send_pieces(&refusal, 1);
     exit(exit_status);
@@ -360,9 +359,7 @@ int main(int argc, char **argv)
     }
 
     // Any other argument is ignored: the run is an HTTP request.
-    request_env = {environment_variable("QUERY_STRING"), environment_variable("BOT_PASSWORD"),
-                   environment_variable("HTTP_X_BOT_PASSWORD"),
-                   environment_variable("HTTP_AUTHORIZATION")};
+    request_env = {environment_variable("QUERY_STRING"), environment_variable("BOT_PASSWORD")};
     require_node_auth();
     const char *query = request_env.query;
     if (query != nullptr &&
