@@ -90,10 +90,6 @@ $(call need,$(3))
 $(1) $(COMPILE) -o $@ $(2)
 endef
 
-# Conflict markers that a merge left behind stop every build, golden answers and test run, naming
-# the file and line (tools/check/markers).
-MARKERS = @tools/check/markers
-
 all: $(PROGRAM)
 musl: $(PROGRAM)-musl
 arm64: $(PROGRAM)-arm64
@@ -120,8 +116,10 @@ $(PROGRAM)-debug: $(INPUTS) checks/debug/sanitizer_options.cpp | markers
 $(FUZZER): checks/fuzz/fuzz_request.cpp $(INPUTS) | markers
 	$(call build,$(FUZZ_CXX),checks/fuzz/fuzz_request.cpp $(FUZZ_FLAGS),$(FUZZ_CXX))
 
+# Conflict markers that a merge left behind stop every build, the golden answers and the tests,
+# naming the file and line; make update refuses to start on them too.
 markers:
-	$(MARKERS)
+	@tools/check/markers
 
 # Fuzzes the request path for FUZZ_SECONDS from the seeds in checks/fuzz/corpus/; what it finds,
 # and any failing input (build/fuzz-crash-*), stays in build/.
