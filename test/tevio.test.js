@@ -1,8 +1,8 @@
 'use strict';
 // tevio's own page rules, beside its golden answers, which hold its exact bytes: the rules a change
 // to the page must keep even when make golden has taken its new bytes (single quotes only, line
-// breaks in few places, a script in plain ASCII, no theme as written); and its README's table of
-// commands. They are tevio's, not a contract that a plugin made from it keeps: named after tevio,
+// breaks in few places, a script in plain ASCII, no theme as written); that the kit's files never
+// name it; and its README's table of commands. They are tevio's, not a contract that a plugin made from it keeps: named after tevio,
 // this file is not in a fork.
 const test = require('node:test');
 const assert = require('node:assert/strict');
@@ -28,6 +28,16 @@ test('every piece of the page keeps the page rules', async (t) => {
     ['the root element carries no theme as written', () => assert.match(body, /<html lang='en'><head>/)],
   ];
   for (const [name, check] of cases) await t.test(name, check);
+});
+
+// The kit's files (all but tevio's own: its source, page, checks, golden answers, README and
+// pictures) say "the plugin" or read its name from src/plugin_NAME.cpp, so that a fork of any name
+// takes them unchanged.
+test('the kit\'s files never name tevio', () => {
+  const own = ['README.md', 'src/plugin_*.cpp', 'src/page/**', 'test/**', 'docs/*.png'];
+  const named = spawnSync('git', ['grep', '-Iin', '-e', 'tevio', '--', '.', ...own.map((pattern) => `:(exclude,glob)${pattern}`)],
+    { cwd: REPOSITORY, encoding: 'utf8' }).stdout;
+  assert.equal(named, '', `these files of the kit name tevio:\n${named}`);
 });
 
 // A fork's README is its own; tevio's shows every command as make help lists them, from the one

@@ -20,11 +20,6 @@ const kitOnly = OWN.map((pattern) => `:(exclude,glob)${pattern.endsWith('/') ? `
 
 const scratch = () => fs.mkdtempSync(path.join(os.tmpdir(), 'fork-'));
 
-test('the kit\'s files never name the plugin', () => {
-  const named = git(REPOSITORY, 'grep', '-Iin', '-e', `plugin_${slug}`, '-e', `\\b${slug}\\b`, '--', '.', ...kitOnly);
-  assert.equal(named, '', `the kit's files must say "the plugin" or read its name from src/plugin_NAME.cpp:\n${named}`);
-});
-
 test('the fork command refuses a bad name, its own name, a bad address and a folder that exists', async (t) => {
   const parent = scratch();
   t.after(() => fs.rmSync(parent, { recursive: true, force: true }));

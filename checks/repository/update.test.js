@@ -176,7 +176,7 @@ test('a fork made by the renaming make fork takes this kit with one make update,
     assert.deepEqual([fs.existsSync(path.join(fork, '.upstream.json')), read(fork, '.upstream')], [false, `${upstream}\n`]);
     assert.match(read(fork, 'src/page/style.css'), /\.mine\{color:red\}\n$/);
     assert.equal(JSON.parse(run(fork, `./plugin_${OLD_NAME}`, '--meta').stdout).name, OLD_NAME);
-    assert.equal(git(fork, 'grep', '-c', slug, '--', 'tools', 'checks', 'platform', 'Makefile'), '', 'the kit\'s files no longer carry a name');
+    assert.equal(git(fork, 'diff', '--stat', git(upstream, 'rev-parse', 'HEAD'), 'HEAD', '--', 'tools', 'checks', 'platform', 'Makefile'), '', 'the kit\'s files are the upstream\'s');
     commit(upstream, 'later work', () => edit(upstream, 'Makefile', (text) => `# later\n${text}`));
     const later = update(fork);
     assert.equal(later.status, 0, later.out);
