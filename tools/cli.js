@@ -6,8 +6,6 @@
 //   a failure         "NAME: what failed" on standard error, exit status 1
 const { parseArgs } = require('node:util');
 
-const USAGE_ERROR = 2;
-
 // Reads the command line (`args`, process.argv less node and the script by default): `options` as
 // node:util's parseArgs takes them, `positionals` the names of the arguments it takes in order (a
 // trailing '...' takes any number; one ending in '?' may be left out). Returns { values, positionals, say, fail, wrong }, or ends the process as above.
@@ -18,7 +16,7 @@ function command(name, usage, { options = {}, positionals = [], args = process.a
   };
   const wrong = (message) => {
     process.stderr.write(`${name}: ${message}\n${usage.trimEnd()}\n`);
-    process.exit(USAGE_ERROR);
+    process.exit(2);
   };
   let parsed;
   try {
@@ -46,4 +44,4 @@ function command(name, usage, { options = {}, positionals = [], args = process.a
   return { values: parsed.values, positionals: parsed.positionals, say, fail, wrong };
 }
 
-module.exports = { command, USAGE_ERROR };
+module.exports = { command };

@@ -107,6 +107,5 @@ function forkCommit(cwd, { base, from, name, repo, upstream, message }) {
 }
 
 module.exports = {
-  NAME, ADDRESS, UPSTREAM_FILE, GUIDE, GUIDE_ADDRESS, DERIVED,
-  sourceOf, placeholderAddress, ownCheck, git, authorship, pluginNameAt, pluginNameIn, readUpstream, forkCommit,
+  NAME, ADDRESS, UPSTREAM_FILE, DERIVED, sourceOf, ownCheck, git, authorship, pluginNameAt, pluginNameIn, readUpstream, forkCommit,
 };
