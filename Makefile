@@ -1,3 +1,8 @@
+# Conflict markers that a merge left in this Makefile would stop make with "missing separator" at
+# the first of them: this check, read before them, names them instead.
+MAKEFILE_MARKERS := $(addprefix $(lastword $(MAKEFILE_LIST)):,$(shell grep -n -E '^(<<<<<<<|[|]{7}|>>>>>>>) [^ ]' $(lastword $(MAKEFILE_LIST)) | cut -d: -f1))
+$(if $(MAKEFILE_MARKERS),$(error conflict markers remain in the Makefile ($(MAKEFILE_MARKERS)), which a merge left where both sides changed the same lines: keep what is right in each place, remove the marker lines, then run make again))
+
 # A Bot plugin: `make` builds it for this machine, `make test` checks it, `make install` puts it
 # where the host looks for plugins; `make help` lists every command. Override any of these on the
 # command line, and CXX, which is make's own (g++ unless the command line or the environment names

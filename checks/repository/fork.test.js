@@ -64,7 +64,7 @@ test('a fork is the upstream and one commit of its own, builds and answers under
   passes(fork, ['checks/golden.test.js', 'checks/contract/identity.test.js']);
 });
 
-test('a fork that grows an action, a card and a page file, and is restyled, is green after make golden', { timeout: 5 * 60000 }, (t) => {
+test('a fork that grows an action, a card and a page file, is restyled and has a version and README of its own, is green after make golden', { timeout: 5 * 60000 }, (t) => {
   const parent = scratch();
   t.after(() => fs.rmSync(parent, { recursive: true, force: true }));
   const fork = forkOf(makeUpstream(parent), NAME, parent);
@@ -73,13 +73,16 @@ test('a fork that grows an action, a card and a page file, and is restyled, is g
     .replace('static void write_unknown_action', 'static void write_uptime()\n{\n    write_text("{\\"ok\\":true,\\"action\\":\\"uptime\\",\\"seconds\\":");\n    write_decimal(42);\n    write_text("}\\n");\n}\n\nstatic void write_unknown_action')
     .replace('\\"supported\\":[\\"info\\",\\"echo\\"]', '\\"supported\\":[\\"info\\",\\"echo\\",\\"uptime\\"]')
     .replace('    else if (strcmp(action, "echo") == 0)', '    else if (strcmp(action, "uptime") == 0)\n        write_uptime();\n    else if (strcmp(action, "echo") == 0)')
-    .replace('        page::guide_html,', '        page::uptime_html,\n        page::guide_html,'));
+    .replace('        page::guide_html,', '        page::uptime_html,\n        page::guide_html,')
+    .replace(/^#define PLUGIN_VERSION ".*"$/m, '#define PLUGIN_VERSION "0.1.0"'));
   write(fork, 'src/page/uptime.html', "<div class='card'>\n  <h2>Uptime</h2>\n  <pre id='uptime'>&mdash;</pre>\n</div>\n");
   edit(fork, 'src/page/style.css', (text) => text.replace('--accent:#0a84ff', '--accent:#ff9f0a') + '.card h2{letter-spacing:0}\n');
+  write(fork, 'README.md', `plugin_${NAME}\n${'='.repeat(7)}\n\nThe plugin's own words.\n`);
   edit(fork, 'test/golden.js', (text) => text.replace('];', "  { name: 'uptime', query: 'action=uptime' },\n];"));
   const golden = make(fork, 'golden');
   assert.equal(golden.status, 0, golden.out);
   assert.match(read(fork, 'test/golden/uptime.txt'), /"seconds":42/);
+  assert.equal(read(fork, 'test/golden/version.txt'), '0.1.0\n');
   const suite = fs.readdirSync(path.join(fork, 'checks/contract')).map((file) => `checks/contract/${file}`);
   passes(fork, ['checks/golden.test.js', ...suite]);
 });
