@@ -159,6 +159,9 @@ test('a fork made by the renaming make fork takes this kit with one make update,
     const upstream = path.join(parent, 'upstream');
     assert.equal(run(parent, 'git', 'clone', '-q', REPOSITORY, upstream).status, 0);
     copyRepository(upstream);
+    // The stylesheet as the renaming kit wrote it: in a fork of this kit, the upstream's own rules
+    // would meet the old fork's at the end of the file.
+    write(upstream, 'src/page/style.css', `${git(REPOSITORY, 'show', `${RENAMING_KIT}:src/page/style.css`)}\n`);
     git(upstream, 'add', '-A');
     assert.equal(run(upstream, 'git', 'commit', '-q', '--allow-empty', '-m', 'this kit as it stands').status, 0);
     const renaming = path.join(parent, 'renaming-kit');
