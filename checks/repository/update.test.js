@@ -8,15 +8,26 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { NAME: slug, REPOSITORY } = require('../support/plugin');
-const { run, git, read, write, edit, commit, copyRepository, makeUpstream, forkOf, make } = require('../support/forks');
+const { run, git, read, write, edit, commit, copyRepository, makeUpstream, forkOf, make, passes } = require('../support/forks');
 
 // A word the kit's own code and text use; any other when it is this plugin's own.
 const NAME = slug === 'cache' ? 'status' : 'cache';
 const SOURCE = (name) => `src/plugin_${name}.cpp`;
 const setDescription = (folder, name, words) =>
   edit(folder, SOURCE(name), (text) => text.replace(/(\\"desc\\":\\")[^\\]*/, `$1${words}`));
+const setVersion = (folder, name, version) =>
+  edit(folder, SOURCE(name), (text) => text.replace(/^#define PLUGIN_VERSION ".*"$/m, `#define PLUGIN_VERSION "${version}"`));
 const update = (fork, ...settings) => make(fork, 'update', ...settings);
+const listed = (name) => new RegExp(`^update: 1 file to resolve\\b.*: ${SOURCE(name).replace('.', '\\.')}$`, 'm');
 const merging = (fork) => git(fork, 'rev-parse', '-q', '--verify', 'MERGE_HEAD') !== '';
+// Commits `change` with the golden answers it gives, as an author does.
+const commitGolden = (folder, message, change) => commit(folder, message, () => {
+  change();
+  const golden = make(folder, 'golden');
+  assert.equal(golden.status, 0, golden.out);
+});
+// Resolves each conflict in `file` to its first side, the fork's.
+const keepOwnSide = (folder, file) => edit(folder, file, (text) => text.replace(/^<{7} .*\n([^]*?)^\|{7} [^]*?^>{7} .*\n/gm, '$1'));
 
 const SCENARIOS = [
   {
@@ -44,13 +55,17 @@ const SCENARIOS = [
     },
   },
   {
-    name: 'a line both changed stops it with both sides; markers stop make and make golden; it can be given up and taken again',
-    act({ upstream, fork }) {
-      commit(fork, 'own words', () => setDescription(fork, NAME, 'the fork\'s words'));
-      commit(upstream, 'upstream words', () => setDescription(upstream, slug, 'the upstream\'s words'));
+    name: 'a line both changed stops it with both sides, until resolved as the README says, in a commit whose clean clone passes',
+    act({ upstream, fork, parent }) {
+      commitGolden(fork, 'own words', () => setDescription(fork, NAME, 'the fork\'s words'));
+      commitGolden(upstream, 'upstream words, and a version', () => {
+        setDescription(upstream, slug, 'the upstream\'s words');
+        setVersion(upstream, slug, '9.8.7');
+      });
       const stopped = update(fork);
       assert.notEqual(stopped.status, 0);
-      for (const shown of ['the fork\'s words', 'the upstream\'s words', `1 file to resolve: ${SOURCE(NAME)}`]) assert.ok(stopped.out.includes(shown), shown);
+      for (const shown of ['the fork\'s words', 'the upstream\'s words']) assert.ok(stopped.out.includes(shown), shown);
+      assert.match(stopped.out, listed(NAME));
       for (const [command, ...args] of [['make'], ['make', 'golden']]) {
         const made = run(fork, command, ...args);
         assert.notEqual(made.status, 0, `${[command, ...args].join(' ')} passes with markers in the tree`);
@@ -59,16 +74,19 @@ const SCENARIOS = [
       assert.equal(run(fork, 'git', 'merge', '--abort').status, 0);
       assert.equal(git(fork, 'status', '--porcelain'), '');
       assert.notEqual(update(fork, 'CHECK=1').status, 0, 'an abandoned update is still to be taken');
-      const again = update(fork);
-      assert.ok(again.out.includes(`1 file to resolve: ${SOURCE(NAME)}`), again.out);
-      commit(fork, 'markers, committed by mistake');
-      for (const settings of [[], ['CHECK=1']]) {
-        const refused = update(fork, ...settings);
-        assert.notEqual(refused.status, 0);
-        assert.match(refused.out, /conflict markers/);
-      }
-      commit(fork, 'resolved', () => edit(fork, SOURCE(NAME), (text) => text.replace(/^<<<<<<< .*\n(.*\n)\|{7} [^]*?>{7} .*\n/m, '$1')));
-      assert.equal(make(fork, 'golden').status, 0);
+      assert.match(update(fork).out, listed(NAME));
+
+      // The README's steps, as typed: edit, git add the file it listed, make golden, git commit.
+      keepOwnSide(fork, SOURCE(NAME));
+      git(fork, 'add', SOURCE(NAME));
+      const golden = make(fork, 'golden');
+      assert.equal(golden.status, 0, golden.out);
+      assert.match(golden.out, /test\/golden\/version\.txt: changed\n- .*\n\+ 9\.8\.7\\n/, 'make golden shows the version the update brings');
+      assert.equal(run(fork, 'git', 'commit', '--no-edit').status, 0);
+      const clone = path.join(parent, 'clone');
+      assert.equal(run(parent, 'git', 'clone', '-q', fork, clone).status, 0);
+      assert.equal(make(clone).status, 0);
+      passes(clone, ['checks/golden.test.js']);
       assert.equal(update(fork, 'CHECK=1').status, 0);
     },
   },
@@ -90,6 +108,54 @@ const SCENARIOS = [
       assert.equal(read(fork, '.upstream'), `${mirror}\n`);
       commit(mirror, 'more mirror work', () => edit(mirror, 'Makefile', (text) => `# more\n${text}`));
       assert.notEqual(update(fork, 'CHECK=1').status, 0, 'a plain CHECK=1 asks the upstream FROM named');
+    },
+  },
+  {
+    name: 'a source the fork made its own, which git no longer pairs with the upstream\'s, takes its change, and its conflict is git\'s',
+    act({ upstream, fork }) {
+      // Small functions, until the fork's own lines outweigh those it shares with the upstream.
+      const source = read(fork, SOURCE(NAME));
+      let grown = '';
+      for (let i = 0; grown.length < 1.5 * source.length; i++)
+        grown += `// Station ${i}, as the forecast shows it.\n[[maybe_unused]] static int station_${i}()\n{\n    return ${i};\n}\n\n`;
+      commitGolden(fork, 'a forecast', () => {
+        edit(fork, SOURCE(NAME), (text) => text.replace(/^int main\(/m, `${grown}int main(`));
+        setDescription(fork, NAME, 'the fork\'s words');
+      });
+      const base = git(fork, 'rev-parse', 'HEAD~2');
+      const paired = git(fork, 'diff', '-M', '--name-status', base, 'HEAD', '--', SOURCE(slug), SOURCE(NAME));
+      assert.deepEqual(paired.split('\n').map((line) => line[0]).sort(), ['A', 'D'], `git pairs the two sources: ${paired}`);
+      commitGolden(upstream, 'upstream words, and a note', () => {
+        setDescription(upstream, slug, 'the upstream\'s words');
+        edit(upstream, SOURCE(slug), (text) => `// The upstream's note.\n${text}`);
+      });
+      const target = git(upstream, 'rev-parse', '--short=12', 'HEAD');
+      const before = read(fork, SOURCE(NAME));
+
+      const stopped = update(fork);
+      assert.notEqual(stopped.status, 0);
+      assert.match(stopped.out, listed(NAME));
+      assert.equal(git(fork, 'status', '--porcelain', '--', 'src'), `UU ${SOURCE(NAME)}`);
+      assert.deepEqual(git(fork, 'ls-files', '-s', '--', 'src/*.cpp').split('\n').map((entry) => entry.split(/\s+/).slice(2).join(' ')),
+        [1, 2, 3].map((stage) => `${stage} ${SOURCE(NAME)}`));
+      const merged = read(fork, SOURCE(NAME));
+      assert.match(merged, /^\/\/ The upstream's note\.\n/, 'the change that does not overlap is merged');
+      for (const label of [`<<<<<<< HEAD:${SOURCE(NAME)}`, `||||||| ${git(fork, 'rev-parse', '--short', base)}:${SOURCE(slug)}`, `>>>>>>> ${target}:${SOURCE(slug)}`])
+        assert.ok(merged.includes(`\n${label}\n`), label);
+      assert.notEqual(run(fork, 'git', 'commit', '--no-edit').status, 0, 'git commit takes the file with its markers');
+      assert.equal(run(fork, 'git', 'merge', '--abort').status, 0);
+      assert.deepEqual([git(fork, 'status', '--porcelain'), read(fork, SOURCE(NAME))], ['', before]);
+
+      update(fork);
+      commit(fork, 'markers, committed by mistake');
+      for (const settings of [[], ['CHECK=1']]) {
+        const refused = update(fork, ...settings);
+        assert.notEqual(refused.status, 0);
+        assert.match(refused.out, /conflict markers/);
+      }
+      commitGolden(fork, 'resolved', () => keepOwnSide(fork, SOURCE(NAME)));
+      assert.match(update(fork).out, /^update: up to date with /);
+      assert.match(read(fork, SOURCE(NAME)), /^\/\/ The upstream's note\.\n[^]*the fork's words/);
     },
   },
 ];

@@ -8,8 +8,12 @@
 // With PLUGIN_CMD (and tools/check/with-wine, which sets it for the Windows build) it runs that build and
 // writes only the files of the rows that name it in their perBuild: the shared files come from the
 // native build, and where another build differs from them it says so and ends non-zero.
+//
+// While a merge is under way (make update), it stages test/golden/ as it leaves it: the answers of
+// the merged plugin are part of the merge's commit, and `git commit` takes them with the rest.
 const fs = require('node:fs');
 const path = require('node:path');
+const { spawnSync } = require('node:child_process');
 const { command } = require('../cli.js');
 
 const USAGE = `usage: make golden
@@ -61,5 +65,10 @@ for (const request of REQUESTS)
   for (const word of request.perBuild ?? [])
     if (word !== buildWord(request))
       say(`test/golden/${request.name}.${word}.txt: the ${word} build's own answer; write it with ${goldenCommand(word)}`);
-say(changed === 0 ? 'golden answers: all unchanged' : `golden answers: ${changed} rewritten; review them with git diff test/golden/`);
+const git = (...args) => spawnSync('git', args, { encoding: 'utf8' });
+const counted = changed === 0 ? 'all unchanged' : `${changed} rewritten`;
+if (git('rev-parse', '-q', '--verify', 'MERGE_HEAD').status === 0) {
+  git('add', '-A', '--', 'test/golden');
+  say(`golden answers: ${counted}, and staged for the merge under way; git diff --cached HEAD -- test/golden/ shows all it changes in them`);
+} else say(changed === 0 ? `golden answers: ${counted}` : `golden answers: ${counted}; review them with git diff test/golden/`);
 process.exitCode = problems === 0 ? 0 : 1;

@@ -19,8 +19,6 @@ const UPSTREAM_FILE = '.upstream';
 const GUIDE = 'src/page/guide.html';
 const GUIDE_ADDRESS = /git clone ([^<\s]+)<\/code>/;
 const README_TEMPLATE = 'tools/fork/readme-template.md';
-// Made anew from the build, never merged line by line: the golden answers and the pictures.
-const DERIVED = [/^test\/golden\//, /^docs\/[^/]*\.png$/];
 
 const sourceOf = (name) => `src/plugin_${name}.cpp`;
 const placeholderAddress = (name) => `https://github.com/YOU/plugin_${name}.git`;
@@ -107,5 +105,5 @@ function forkCommit(cwd, { base, from, name, repo, upstream, message }) {
 }
 
 module.exports = {
-  NAME, ADDRESS, UPSTREAM_FILE, DERIVED, sourceOf, ownCheck, git, authorship, pluginNameAt, pluginNameIn, readUpstream, forkCommit,
+  NAME, ADDRESS, UPSTREAM_FILE, sourceOf, ownCheck, git, authorship, pluginNameAt, pluginNameIn, readUpstream, forkCommit,
 };

@@ -44,7 +44,7 @@ function preflight() {
   if (git(root, ['rev-parse', '--show-toplevel']).out !== fs.realpathSync(root) || !git(root, ['rev-parse', '-q', '--verify', 'HEAD']).ok)
     fail('run it at the top of the fork, a git repository with a commit');
   if (git(root, ['rev-parse', '-q', '--verify', 'MERGE_HEAD']).ok)
-    fail('an update is under way and not yet committed: resolve what it lists, make test, git commit; or git merge --abort to give it up');
+    fail('an update is under way and not yet committed: resolve what it lists, make golden, make test, git commit; or git merge --abort to give it up');
   const markers = spawnSync(MARKERS, [], { cwd: root, stdio: ['ignore', 'ignore', 'inherit'] });
   if (markers.status !== 0) fail('the fork holds conflict markers (above), committed by mistake: resolve them and commit before the next update');
   if (!given.check && git(root, ['status', '--porcelain', '--untracked-files=no']).out !== '')
@@ -109,11 +109,11 @@ function report(upstream, { conflicts, remade, notes }) {
   for (const note of notes) say(`update: ${note}`);
   if (conflicts.length > 0) {
     showConflicts(root, conflicts, say);
-    say(`update: ${plural(conflicts.length, 'file')} to resolve: ${conflicts.join(', ')}`);
+    say(`update: ${plural(conflicts.length, 'file')} to resolve (unmerged, as git status lists them): ${conflicts.join(', ')}`);
     say('update: in each, from <<<<<<< to >>>>>>> stand your lines, the upstream\'s old ones (after |||||||)');
     say('update: and its new ones (after =======): keep what is right, remove the markers, git add the file;');
-    say('update: then make golden, make test and git commit. git merge --abort gives the update up; the next');
-    say('update: make update brings it again whole.');
+    say('update: then make golden (it stages the answers it remakes), make test and git commit.');
+    say('update: git merge --abort gives the update up; the next make update brings it again whole.');
     return 1;
   }
   if (remade.failed) {
@@ -151,7 +151,13 @@ function main() {
     if (given.from !== undefined) rememberAddress(upstream.address);
     merge(upstream, pending);
   }
-  return report(upstream, settle(root, { name, upstream, say }));
+  let settled;
+  try {
+    settled = settle(root, { name, upstream, say });
+  } catch (error) {
+    fail(`${error.message}; git merge --abort gives the update up`);
+  }
+  return report(upstream, settled);
 }
 
 process.exitCode = main();
