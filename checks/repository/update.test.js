@@ -108,6 +108,8 @@ const SCENARIOS = [
       assert.equal(read(fork, '.upstream'), `${mirror}\n`);
       commit(mirror, 'more mirror work', () => edit(mirror, 'Makefile', (text) => `# more\n${text}`));
       assert.notEqual(update(fork, 'CHECK=1').status, 0, 'a plain CHECK=1 asks the upstream FROM named');
+      git(fork, 'switch', '-q', '-c', 'feature');
+      assert.match(update(fork).out, /this merge goes into the branch feature, and the last update into main/);
     },
   },
   {
@@ -175,7 +177,8 @@ test('make update takes the upstream\'s work into a fork with git\'s merge', { t
 
 // Each of these must end in one line saying why, and leave the fork exactly as it was.
 const REFUSALS = [
-  ['an upstream that cannot be reached', () => ['FROM=/nonexistent/upstream'], /cannot fetch/],
+  ['an upstream that cannot be reached', () => ['FROM=/nonexistent/upstream'],
+    /^update: cannot fetch the upstream from \/nonexistent\/upstream, which FROM names: there is no such folder\./],
   ['an upstream that is not a plugin of this kit', ({ parent }) => {
     const other = fs.mkdtempSync(path.join(parent, 'other-'));
     git(other, 'init', '-q', '-b', 'main');
@@ -191,6 +194,15 @@ const REFUSALS = [
     commit(fork, 'no upstream', () => fs.rmSync(path.join(fork, '.upstream')));
     return [];
   }, /make update FROM=/],
+  ['an untracked file where the upstream adds one', ({ upstream, fork }) => {
+    commit(upstream, 'a new document', () => write(upstream, 'docs/later.md', 'later\n'));
+    write(fork, 'docs/later.md', 'the fork\'s own notes\n');
+    return [];
+  }, /would overwrite docs\/later\.md, which git does not track here: move it out of the way/],
+  ['a detached HEAD', ({ fork }) => {
+    git(fork, 'checkout', '-q', '--detach');
+    return [];
+  }, /HEAD is detached/],
 ];
 
 test('make update refuses what it cannot do, and changes nothing', { timeout: 5 * 60000 }, async (t) => {

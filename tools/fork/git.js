@@ -25,15 +25,18 @@ const placeholderAddress = (name) => `https://github.com/YOU/plugin_${name}.git`
 // The upstream plugin's own checks of its own page and answers, which are not a fork's to keep.
 const ownCheck = (name) => new RegExp(`^test/(.+/)?${name}\\.test\\.js$`);
 
-// Runs git in `cwd`; returns { ok, status, out (trimmed, unless `raw`), error (its last line of
-// complaint) }.
+// Runs git in `cwd`; returns { ok, status, out (trimmed, unless `raw`), stderr, error }. `error` is
+// git's complaint: its first "fatal:" or "error:" line without that word, or else its last line
+// (not the advice git adds after it, such as "and the repository exists.").
 function git(cwd, args, { input, env, raw = false } = {}) {
   const result = spawnSync('git', args, {
     cwd, input, encoding: 'utf8', maxBuffer: 64 << 20, env: { ...process.env, ...env },
   });
-  const error = (result.stderr || result.error?.message || '').trim().split('\n').pop();
+  const stderr = result.stderr || result.error?.message || '';
+  const complaints = stderr.split('\n').filter((line) => /^(fatal|error): /.test(line));
+  const error = complaints.length > 0 ? complaints[0].replace(/^\w+: /, '') : stderr.trim().split('\n').pop();
   const out = result.stdout || '';
-  return { ok: result.status === 0, status: result.status, out: raw ? out : out.trim(), error };
+  return { ok: result.status === 0, status: result.status, out: raw ? out : out.trim(), stderr, error };
 }
 
 // The author of the commits a tool makes: the user's own, or, where git knows none, a stand-in,

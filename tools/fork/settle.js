@@ -130,7 +130,8 @@ function settle(root, { name, upstream, say }) {
   return { conflicts, remade: remake(root, say, notes), notes };
 }
 
-// Shows where each conflicted file holds both sides, a few lines of each.
+// Shows where each conflicted file holds both sides, up to `most` lines of each, and how many lines
+// more there are where it shows fewer.
 function showConflicts(root, files, say, most = 40) {
   for (const file of files) {
     const full = path.join(root, file);
@@ -138,15 +139,16 @@ function showConflicts(root, files, say, most = 40) {
       say(`  ${file}: deleted on one side and changed on the other (git status says which); keep it or git rm it`);
       continue;
     }
-    const text = fs.readFileSync(full, 'utf8').split('\n');
-    const shown = [];
-    let inside = false;
-    text.forEach((line, index) => {
-      if (/^<{7}( |$)/.test(line)) inside = true;
-      if (inside && shown.length < most) shown.push(`  ${file}:${index + 1}: ${line}`);
-      if (/^>{7}( |$)/.test(line)) inside = false;
+    const inside = [];
+    let open = false;
+    fs.readFileSync(full, 'utf8').split('\n').forEach((line, index) => {
+      if (/^<{7} /.test(line)) open = true;
+      if (open) inside.push(`  ${file}:${index + 1}: ${line}`);
+      if (/^>{7} /.test(line)) open = false;
     });
-    for (const line of shown.length > 0 ? shown : [`  ${file}: both sides changed it (git status says how)`]) say(line);
+    if (inside.length === 0) say(`  ${file}: both sides changed it (git status says how)`);
+    for (const line of inside.slice(0, most)) say(line);
+    if (inside.length > most) say(`  ${file}: ${inside.length - most} more lines between its markers (git diff ${file} shows them all)`);
   }
 }
 

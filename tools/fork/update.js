@@ -36,6 +36,8 @@ const { values: given, say, fail } = command('update', USAGE, {
 const root = process.cwd();
 const MARKERS = path.join(__dirname, '..', 'check', 'markers');
 const short = (commit) => commit.slice(0, 12);
+// The branch the last update merged into, kept in the fork's git configuration.
+const BRANCH_KEY = 'update.branch';
 const plural = (count, word) => `${count} ${word}${count === 1 ? '' : 's'}`;
 
 /* ==== Before anything changes ==== */
@@ -45,20 +47,29 @@ function preflight() {
     fail('run it at the top of the fork, a git repository with a commit');
   if (git(root, ['rev-parse', '-q', '--verify', 'MERGE_HEAD']).ok)
     fail('an update is under way and not yet committed: resolve what it lists, make golden, make test, git commit; or git merge --abort to give it up');
+  const branch = git(root, ['symbolic-ref', '-q', '--short', 'HEAD']).out;
+  const earlier = git(root, ['config', '--get', BRANCH_KEY]).out;
+  if (!branch && !given.check)
+    fail(`HEAD is detached (on no branch), and a merge made here would be lost once you check out a branch: ${earlier ? `git switch ${earlier} (the branch the last update went into)` : 'git switch to your branch (git branch lists them)'}, then make update`);
   const markers = spawnSync(MARKERS, [], { cwd: root, stdio: ['ignore', 'ignore', 'inherit'] });
   if (markers.status !== 0) fail('the fork holds conflict markers (above), committed by mistake: resolve them and commit before the next update');
   if (!given.check && git(root, ['status', '--porcelain', '--untracked-files=no']).out !== '')
     fail('the working tree has uncommitted changes (git status): commit or stash them first, so that the update can be reviewed and undone on its own');
+  return { branch, earlier };
 }
 
 /* ==== The upstream ==== */
 
 // Fetches every branch and tag of the upstream into refs/upstream/ (the fork's own branches and
-// tags are left alone) and finds the commit to take.
-function fetchUpstream(address, to) {
+// tags are left alone) and finds the commit to take. `named` says where the address comes from.
+function fetchUpstream(address, to, named) {
   const fetched = git(root, ['fetch', '-q', '--no-tags', '--prune', address,
     '+HEAD:refs/upstream/HEAD', '+refs/heads/*:refs/upstream/heads/*', '+refs/tags/*:refs/upstream/tags/*']);
-  if (!fetched.ok) fail(`cannot fetch ${address}: ${fetched.error}`);
+  if (!fetched.ok) {
+    // An address without "host:" or "scheme://" is a folder.
+    const why = !/^[^/]*:/.test(address) && !fs.existsSync(address) ? 'there is no such folder' : fetched.error;
+    fail(`cannot fetch the upstream from ${address}, which ${named} names: ${why}. Name its folder or git address with make update FROM=...`);
+  }
   const commitOf = (rev) => git(root, ['rev-parse', '-q', '--verify', `${rev}^{commit}`]).out;
   const target = to === undefined
     ? commitOf('refs/upstream/HEAD')
@@ -99,8 +110,15 @@ function merge(upstream, pending) {
   say(`update: taking ${plural(pending.length, 'commit')} of plugin_${upstream.from} from ${upstream.address}, to ${short(upstream.target)}`);
   const message = `Take plugin_${upstream.from}'s work to ${short(upstream.target)}\n\nMerged with make update from ${upstream.address}.`;
   const merged = git(root, ['-c', 'merge.conflictStyle=diff3', 'merge', '--no-ff', '--no-commit', '-m', message, short(upstream.target)]);
-  if (!git(root, ['rev-parse', '-q', '--verify', 'MERGE_HEAD']).ok)
-    fail(`git merge did not start: ${merged.error || merged.out.split('\n').pop()}`);
+  if (git(root, ['rev-parse', '-q', '--verify', 'MERGE_HEAD']).ok) return;
+  // git lists the files in its way one a line, indented, after the line that says why.
+  const inTheWay = /untracked working tree files would be (\w+) by merge:\n((?:\t.*\n)+)/.exec(merged.stderr);
+  if (inTheWay) {
+    const files = inTheWay[2].trim().split(/\n\t/);
+    fail(`git merge stopped before it began: the upstream's work would ${inTheWay[1] === 'removed' ? 'remove' : 'overwrite'} ${files.join(', ')}, ` +
+      `which git does not track here: move ${files.length === 1 ? 'it' : 'them'} out of the way (or git add and commit ${files.length === 1 ? 'it' : 'them'}), then make update again`);
+  }
+  fail(`git merge did not start: ${merged.error || merged.out.split('\n').pop()}`);
 }
 
 function report(upstream, { conflicts, remade, notes }) {
@@ -126,14 +144,15 @@ function report(upstream, { conflicts, remade, notes }) {
 }
 
 function main() {
-  preflight();
+  const { branch, earlier } = preflight();
   // Read before the merge, which may bring the upstream's source file in beside this plugin's.
   const name = pluginNameIn(root);
   if (!name) fail('src/ holds no one file src/plugin_NAME.cpp, which names this plugin');
   const record = fs.existsSync(path.join(root, OLD_RECORD)) ? readOldRecord(root, fail) : null;
   const address = given.from ?? record?.upstream ?? readUpstream(root);
   if (!address) fail(`there is no ${UPSTREAM_FILE}, so where this plugin's upstream is is not known: make update FROM=<path or git address>`);
-  const upstream = fetchUpstream(fs.existsSync(address) ? path.resolve(address) : address, given.to);
+  const named = given.from !== undefined ? 'FROM' : record ? OLD_RECORD : UPSTREAM_FILE;
+  const upstream = fetchUpstream(fs.existsSync(address) ? path.resolve(address) : address, given.to, named);
 
   if (record) {
     if (!git(root, ['cat-file', '-e', `${record.commit}^{commit}`]).ok)
@@ -151,6 +170,9 @@ function main() {
     if (given.from !== undefined) rememberAddress(upstream.address);
     merge(upstream, pending);
   }
+  if (earlier && earlier !== branch)
+    say(`update: note: this merge goes into the branch ${branch}, and the last update into ${earlier}; to update ${earlier} instead: git merge --abort, git switch ${earlier}, make update`);
+  git(root, ['config', BRANCH_KEY, branch]);
   let settled;
   try {
     settled = settle(root, { name, upstream, say });
