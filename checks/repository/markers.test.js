@@ -42,17 +42,14 @@ test('the marker check tells git\'s conflicts from ordinary text, and names each
     });
 });
 
-test('markers in the Makefile are named as such, before make reads them as rules', () => {
+test('markers in the Makefile are named as such, before make reads them as rules', (t) => {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'markers-'));
-  try {
-    const lines = fs.readFileSync(path.join(REPOSITORY, 'Makefile'), 'utf8').split('\n');
-    const at = lines.findIndex((line) => line.startsWith('CXXFLAGS'));
-    lines.splice(at, 1, `${OURS} HEAD:Makefile`, 'CXXFLAGS ?= -O3', SEPARATOR, lines[at], `${THEIRS} 5d6e7f8:Makefile`);
-    fs.writeFileSync(path.join(folder, 'Makefile'), lines.join('\n'));
-    const made = run(folder, 'make', 'help');
-    assert.notEqual(made.status, 0);
-    assert.match(made.stderr, new RegExp(`conflict markers remain in the Makefile \\(Makefile:${at + 1} Makefile:${at + 5}\\)`));
-  } finally {
-    fs.rmSync(folder, { recursive: true, force: true });
-  }
+  t.after(() => fs.rmSync(folder, { recursive: true, force: true }));
+  const lines = fs.readFileSync(path.join(REPOSITORY, 'Makefile'), 'utf8').split('\n');
+  const at = lines.findIndex((line) => line.startsWith('CXXFLAGS'));
+  lines.splice(at, 1, `${OURS} HEAD:Makefile`, 'CXXFLAGS ?= -O3', SEPARATOR, lines[at], `${THEIRS} 5d6e7f8:Makefile`);
+  fs.writeFileSync(path.join(folder, 'Makefile'), lines.join('\n'));
+  const made = run(folder, 'make', 'help');
+  assert.match(made.stderr, new RegExp(`conflict markers remain in the Makefile \\(Makefile:${at + 1} Makefile:${at + 5}\\)`));
+  assert.notEqual(made.status, 0);
 });
