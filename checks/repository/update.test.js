@@ -186,11 +186,14 @@ const REFUSALS = [
     commit(fork, 'no upstream', () => fs.rmSync(path.join(fork, '.upstream')));
     return [];
   }, /make update FROM=/],
-  ['an untracked file where the upstream adds one', ({ upstream, fork }) => {
+  ['an untracked file where the upstream adds one, from an upstream FROM names', ({ upstream, fork, parent }) => {
     commit(upstream, 'a new document', () => write(upstream, 'docs/later.md', 'later\n'));
     write(fork, 'docs/later.md', 'the fork\'s own notes\n');
-    return [];
+    const mirror = fs.mkdtempSync(path.join(parent, 'mirror-'));
+    git(parent, 'clone', '-q', upstream, mirror);
+    return [`FROM=${mirror}`];
   }, /would overwrite docs\/later\.md, which git does not track here: move it out of the way/],
+  ['an upstream of another history', ({ parent }) => [`FROM=${makeUpstream(fs.mkdtempSync(path.join(parent, 'other-')))}`], /shares no history with this fork/],
   ['a detached HEAD', ({ fork }) => {
     git(fork, 'checkout', '-q', '--detach');
     return [];

@@ -85,13 +85,14 @@ function fetchUpstream(address, to, named) {
 const commitsOf = (range) => git(root, ['log', '--format=%h %s', range]).out.split('\n').filter(Boolean);
 
 // Keeps FROM for the next update, as a commit of its own, so that giving up an update keeps it.
+// Returns whether it made that commit.
 function rememberAddress(address) {
-  if (readUpstream(root) === address) return;
+  if (readUpstream(root) === address) return false;
   fs.writeFileSync(path.join(root, UPSTREAM_FILE), `${address}\n`);
   git(root, ['add', UPSTREAM_FILE]);
   const committed = git(root, ['commit', '-q', '-m', `Take updates from ${address}`], { env: authorship(root) });
   if (!committed.ok) fail(`cannot commit ${UPSTREAM_FILE}: ${committed.error}`);
-  say(`update: ${UPSTREAM_FILE} now names ${address}, committed, so a plain make update takes from there`);
+  return true;
 }
 
 /* ==== The update ==== */
@@ -106,11 +107,14 @@ function check(upstream, pending) {
   return 1;
 }
 
-function merge(upstream, pending) {
+// Starts git's merge of the upstream's commit; where it does not start, `undo` puts back what was
+// done for it, and it ends saying why.
+function merge(upstream, pending, undo) {
   say(`update: taking ${plural(pending.length, 'commit')} of plugin_${upstream.from} from ${upstream.address}, to ${short(upstream.target)}`);
   const message = `Take plugin_${upstream.from}'s work to ${short(upstream.target)}\n\nMerged with make update from ${upstream.address}.`;
   const merged = git(root, ['-c', 'merge.conflictStyle=diff3', 'merge', '--no-ff', '--no-commit', '-m', message, short(upstream.target)]);
   if (git(root, ['rev-parse', '-q', '--verify', 'MERGE_HEAD']).ok) return;
+  undo();
   // git lists the files in its way one a line, indented, after the line that says why.
   const inTheWay = /untracked working tree files would be (\w+) by merge:\n((?:\t.*\n)+)/.exec(merged.stderr);
   if (inTheWay) {
@@ -167,8 +171,12 @@ function main() {
   } else {
     const pending = commitsOf(`HEAD..${upstream.target}`);
     if (given.check || pending.length === 0) return check(upstream, pending);
-    if (given.from !== undefined) rememberAddress(upstream.address);
-    merge(upstream, pending);
+    if (!git(root, ['merge-base', 'HEAD', upstream.target]).ok)
+      fail(`${upstream.address} shares no history with this fork, so it is not the upstream the fork was made from: name that one with FROM=`);
+    const head = git(root, ['rev-parse', 'HEAD']).out;
+    const remembered = given.from !== undefined && rememberAddress(upstream.address);
+    merge(upstream, pending, () => remembered && git(root, ['reset', '-q', '--keep', head]));
+    if (remembered) say(`update: ${UPSTREAM_FILE} now names ${upstream.address}, committed, so a plain make update takes from there`);
   }
   if (earlier && earlier !== branch)
     say(`update: note: this merge goes into the branch ${branch}, and the last update into ${earlier}; to update ${earlier} instead: git merge --abort, git switch ${earlier}, make update`);
