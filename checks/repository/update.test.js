@@ -101,8 +101,8 @@ const SCENARIOS = [
       assert.equal(read(fork, '.upstream'), `${mirror}\n`);
       commit(mirror, 'more mirror work', () => edit(mirror, 'Makefile', (text) => `# more\n${text}`));
       assert.notEqual(update(fork, 'CHECK=1').status, 0, 'a plain CHECK=1 asks the upstream FROM named');
-      git(fork, 'switch', '-q', '-c', 'feature');
-      assert.match(update(fork).out, /this merge goes into the branch feature, and the last update into main/);
+      git(fork, 'switch', '-q', '-c', 'feature', 'HEAD^');
+      assert.match(update(fork).out, /this merge goes into feature, and main has taken upstream work that feature has not/);
     },
   },
   {

@@ -36,8 +36,6 @@ const { values: given, say, fail } = command('update', USAGE, {
 const root = process.cwd();
 const MARKERS = path.join(__dirname, '..', 'check', 'markers');
 const short = (commit) => commit.slice(0, 12);
-// The branch the last update merged into, kept in the fork's git configuration.
-const BRANCH_KEY = 'update.branch';
 const plural = (count, word) => `${count} ${word}${count === 1 ? '' : 's'}`;
 
 /* ==== Before anything changes ==== */
@@ -48,14 +46,23 @@ function preflight() {
   if (git(root, ['rev-parse', '-q', '--verify', 'MERGE_HEAD']).ok)
     fail('an update is under way and not yet committed: resolve what it lists, make golden, make test, git commit; or git merge --abort to give it up');
   const branch = git(root, ['symbolic-ref', '-q', '--short', 'HEAD']).out;
-  const earlier = git(root, ['config', '--get', BRANCH_KEY]).out;
   if (!branch && !given.check)
-    fail(`HEAD is detached (on no branch), and a merge made here would be lost once you check out a branch: ${earlier ? `git switch ${earlier} (the branch the last update went into)` : 'git switch to your branch (git branch lists them)'}, then make update`);
+    fail('HEAD is detached (on no branch), and a merge made here would be lost once you check out a branch: git switch to yours (git branch lists them), then make update');
   const markers = spawnSync(MARKERS, [], { cwd: root, stdio: ['ignore', 'ignore', 'inherit'] });
   if (markers.status !== 0) fail('the fork holds conflict markers (above), committed by mistake: resolve them and commit before the next update');
   if (!given.check && git(root, ['status', '--porcelain', '--untracked-files=no']).out !== '')
     fail('the working tree has uncommitted changes (git status): commit or stash them first, so that the update can be reviewed and undone on its own');
-  return { branch, earlier };
+  return branch;
+}
+
+// The fork's other branches that have taken upstream work this one has not, up to `target`: where
+// the updates before this one went. A branch of the upstream's own history is not the fork's.
+function branchesAhead(branch, target) {
+  return git(root, ['for-each-ref', '--format=%(refname:short)', 'refs/heads']).out.split('\n').filter((other) => {
+    if (!other || other === branch || git(root, ['merge-base', '--is-ancestor', other, target]).ok) return false;
+    const taken = git(root, ['merge-base', other, target]).out;
+    return taken !== '' && !git(root, ['merge-base', '--is-ancestor', taken, 'HEAD']).ok;
+  });
 }
 
 /* ==== The upstream ==== */
@@ -148,7 +155,7 @@ function report(upstream, { conflicts, remade, notes }) {
 }
 
 function main() {
-  const { branch, earlier } = preflight();
+  const branch = preflight();
   // Read before the merge, which may bring the upstream's source file in beside this plugin's.
   const name = pluginNameIn(root);
   if (!name) fail('src/ holds no one file src/plugin_NAME.cpp, which names this plugin');
@@ -178,9 +185,9 @@ function main() {
     merge(upstream, pending, () => remembered && git(root, ['reset', '-q', '--keep', head]));
     if (remembered) say(`update: ${UPSTREAM_FILE} now names ${upstream.address}, committed, so a plain make update takes from there`);
   }
-  if (earlier && earlier !== branch)
-    say(`update: note: this merge goes into the branch ${branch}, and the last update into ${earlier}; to update ${earlier} instead: git merge --abort, git switch ${earlier}, make update`);
-  git(root, ['config', BRANCH_KEY, branch]);
+  const ahead = branchesAhead(branch, upstream.target);
+  if (ahead.length > 0)
+    say(`update: note: this merge goes into ${branch}, and ${ahead.join(', ')} has taken upstream work that ${branch} has not; to update ${ahead[0]} instead: git merge --abort, git switch ${ahead[0]}, make update`);
   let settled;
   try {
     settled = settle(root, { name, upstream, say });
