@@ -59,8 +59,8 @@ function followSource(root, name, upstream) {
   const base = git(root, ['merge-base', 'HEAD', 'MERGE_HEAD']).out;
   const baseSource = sourceOf(pluginNameAt(root, base) ?? upstream.from);
   const abbreviated = (rev, length) => git(root, ['rev-parse', `--short${length ? `=${length}` : ''}`, rev]).out;
-  // [stage, the version's object, git's label for it]; make update names the upstream's commit to
-  // git merge by 12 characters, which git's own labels show.
+  // [stage, where git keeps that version, git's label for it]; make update names the upstream's
+  // commit to git merge by 12 characters, which git's own labels show.
   const versions = [
     [1, `${base}:${baseSource}`, `${abbreviated(base)}:${baseSource}`],
     [2, `HEAD:${ours}`, `HEAD:${ours}`],
@@ -74,8 +74,10 @@ function followSource(root, name, upstream) {
       fs.writeFileSync(file, object ? spawnSync('git', ['cat-file', 'blob', object], { cwd: root }).stdout : '');
       return file;
     });
-    const [base1, ours2, theirs3] = versions.map(({ label }) => label);
-    merged = spawnSync('git', ['merge-file', '-p', '--diff3', '-L', ours2, '-L', base1, '-L', theirs3, files[1], files[0], files[2]], { cwd: root });
+    // git merge-file takes the fork's version, then the base, then the upstream's.
+    const order = [1, 0, 2];
+    const labels = order.flatMap((i) => ['-L', versions[i].label]);
+    merged = spawnSync('git', ['merge-file', '-p', '--diff3', ...labels, ...order.map((i) => files[i])], { cwd: root });
   } finally {
     fs.rmSync(scratch, { recursive: true, force: true });
   }
