@@ -9,25 +9,38 @@ const { replayLine } = require('./show');
 const { awake } = require('./launch');
 
 // Runs at once: SIDE_BY_SIDE awake, and more while some of them sleep (on a pipe, a timer, or for
-// ever, costing nothing), up to MOST_AT_ONCE, so that a plugin that hangs on every run is checked
-// in a few time limits, not in one for every eighth run, and an interpreter that takes the CPU to
-// start is never started so many times at once that it cannot start within the limit.
+// ever, costing nothing), up to MOST_AT_ONCE plugins alive, so that a plugin that hangs on every
+// run is checked in a few time limits, not in one for every eighth run, and an interpreter that
+// takes the CPU to start is never started so many times at once that it cannot start within the
+// limit. A run whose plugin has ended counts no more, though a process it left may hold its
+// output to the limit: a plugin that leaves one on every run is checked in one time limit.
 const SIDE_BY_SIDE = 8;
 const MOST_AT_ONCE = 48;
 const LOOK_MS = 100;
 
-// Calls `work` on each item, as wide as above; resolves when all are done.
+// Calls `work(item, ended)` on each item, as wide as above; `work` calls `ended` once the plugin's
+// own process has ended. Resolves when all are done.
 function inPool(items, work) {
   return new Promise((resolve) => {
     let next = 0;
     let pending = 0;
+    let alive = 0;
     const look = setInterval(() => fill(), LOOK_MS);
     const fill = () => {
-      let busy = pending < SIDE_BY_SIDE ? pending : awake();
-      while (next < items.length && pending < MOST_AT_ONCE && busy < SIDE_BY_SIDE) {
+      let busy = alive < SIDE_BY_SIDE ? alive : awake();
+      while (next < items.length && alive < MOST_AT_ONCE && busy < SIDE_BY_SIDE) {
         pending++;
+        alive++;
         busy++;
-        work(items[next++]).then(() => {
+        let over = false;
+        const ended = () => {
+          if (over) return;
+          over = true;
+          alive--;
+          fill();
+        };
+        work(items[next++], ended).then(() => {
+          ended();
           pending--;
           fill();
         });
@@ -83,8 +96,8 @@ function statusOf(rule, outcome, strict) {
 async function check(plugin, rules, { directory, limitMs, strict = false, maxCost = null }) {
   const results = new Map();
   const jobs = plan(rules).flatMap(({ run, times }) => Array.from({ length: times }, () => run));
-  await inPool(jobs, async (run) => {
-    const options = { directory, limitMs };
+  await inPool(jobs, async (run, ended) => {
+    const options = { directory, limitMs, ended };
     const result = run.host ? await runHostile(plugin, run, options) : await runDirect(plugin, run, options);
     if (!results.has(run.name)) results.set(run.name, []);
     results.get(run.name).push(result);
@@ -96,8 +109,8 @@ async function check(plugin, rules, { directory, limitMs, strict = false, maxCos
     limitMs,
     limitSeconds: limitMs / 1000,
     maxCost,
-    // The answers of the direct runs of `name` that ended within the limit.
-    references: (name) => (results.get(name) || []).filter((result) => !result.timedOut && result.stdout).map((result) => result.stdout),
+    // The answers (collected) of the direct runs of `name` that ended within the limit.
+    references: (name) => (results.get(name) || []).filter((result) => !result.timedOut && result.output).map((result) => result.output),
   };
 
   const problems = [];

@@ -1,7 +1,7 @@
 'use strict';
 // What a host and a browser are better served by, and no host fails without: the warnings.
 const { headerValues } = require('../answer');
-const { showBytes } = require('../show');
+const { showBytes, showText } = require('../show');
 const { answerOf, jsonOf, isHttp } = require('./judging');
 
 // Every JSON answer: admitted JSON requests and refusals.
@@ -16,7 +16,7 @@ const headerRule = (id, title, name, wanted, test) => ({
   judge(result) {
     const values = headerValues(answerOf(result), name);
     if (test(values.join(', ').toLowerCase())) return null;
-    return { expected: `${name}: ${wanted}`, came: values.length ? values.map((v) => `${name}: ${v}`).join(' | ') : `no ${name} header` };
+    return { expected: `${name}: ${wanted}`, came: values.length ? values.map((v) => `${name}: ${showText(v)}`).join(' | ') : `no ${name} header` };
   },
 });
 
