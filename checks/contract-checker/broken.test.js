@@ -43,6 +43,17 @@ test('each broken plugin fails the rule it breaks and passes the one it keeps', 
   await Promise.all(rows);
 });
 
+test('a process the plugin leaves holding its output is given up at the limit, and named', async () => {
+  const begin = Date.now();
+  const { report } = await checker(['--format', 'json', '--timeout', '2', '--rule', 'proc.time-limit', plugin('leaves-a-daemon.sh')]);
+  const seconds = (Date.now() - begin) / 1000;
+  const { status, findings } = resultOf(report, 'proc.time-limit');
+  assert.equal(status, 'fail');
+  assert.ok(seconds < 3.5, `the check took ${seconds} s with a limit of 2 s`);
+  assert.match(findings[0].came, /^the plugin ended \(exit 0\) after [\d.]+ s, but a process it left behind held its output open to the time limit: it had left the process group \(setsid/);
+  assert.match(findings[0].replay, /\| \{ cat; echo "\[the answer ended\]"; \}$/);
+});
+
 test('a replay line repeats the failure in the shell', async () => {
   const { report } = await checker(['--format', 'json', '--rule', 'gate.refusal', plugin('no-gate.sh')]);
   const [finding] = resultOf(report, 'gate.refusal').findings;
