@@ -7,6 +7,7 @@ const { runDirect } = require('./direct');
 const { runHostile } = require('./hostile');
 const { replayLine } = require('./show');
 const { awake } = require('./launch');
+const { startError } = require('./program');
 
 // Runs at once: SIDE_BY_SIDE awake, and more while some of them sleep (on a pipe, a timer, or for
 // ever, costing nothing), up to MOST_AT_ONCE plugins alive, so that a plugin that hangs on every
@@ -116,8 +117,10 @@ async function check(plugin, rules, { directory, limitMs, strict = false, maxCos
   const problems = [];
   const started = [...results.values()].flat();
   const unstarted = started.find((result) => result.error);
-  if (unstarted) problems.push(`the plugin could not be started: ${unstarted.error.message}`);
+  if (unstarted) problems.push(`the plugin could not be started: ${startError(unstarted.error)}`);
+  // A plugin that never started as the host starts it is said to be so once, not once a rule.
   const directs = plan(rules).filter(({ run }) => !run.host).flatMap(({ run }) => results.get(run.name));
+  if (unstarted && directs.every((result) => result.error)) return { results: [], runs: jobs.length, problems };
   if (directs.length > 0 && directs.every((result) => !result.stdout || result.stdout.length === 0))
     problems.push(`the plugin wrote nothing on standard output in any of its ${directs.length} direct runs`);
 
