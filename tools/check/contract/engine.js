@@ -85,10 +85,11 @@ function judgeRuns(rule, results, context) {
 }
 
 // The status a rule's outcome gives: a must-rule's findings fail the check, a should-rule's warn
-// (fail when `strict`); a rule that judged nothing is skipped; `info` is a report, no verdict.
+// (fail when `strict`, or when the outcome is a `verdict` the author asked for); a rule that judged
+// nothing is skipped; `info` is a report, no verdict.
 function statusOf(rule, outcome, strict) {
   if (outcome.skip) return 'skip';
-  if (outcome.findings.length > 0) return rule.level === 'must' || strict ? 'fail' : 'warn';
+  if (outcome.findings.length > 0) return rule.level === 'must' || strict || outcome.verdict ? 'fail' : 'warn';
   return outcome.info ? 'info' : 'pass';
 }
 
