@@ -177,4 +177,4 @@ function sameAnswer(references, got) {
 }
 const membersOf = (value) => (value && typeof value === 'object' ? Object.keys(value).join(',') : typeof value);
 
-module.exports = { readAnswer, headerValues, contentType, mediaType, jsonBody, isJsonType, isHtmlType, sameAnswer, collector, collected, asServed };
+module.exports = { readAnswer, headerValues, contentType, mediaType, jsonBody, isJsonType, isHtmlType, sameAnswer, collector, asServed };

@@ -46,4 +46,4 @@ async function runDirect(plugin, run, { directory, limitMs, ended }) {
   }
 }
 
-module.exports = { runDirect, commandOf };
+module.exports = { runDirect };

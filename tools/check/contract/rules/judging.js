@@ -15,10 +15,10 @@ const seconds = (ms) => `${(ms / 1000).toFixed(2)} s`;
 // How a run ended, in words: "exit 0", "killed by SIGSEGV", and at the time limit what was still
 // going: the plugin itself, or a process it left holding its output after it had exited.
 function ending(result) {
-  const kept = result.left
+  const leftover = result.left
     ? '; a process that had left its process group (setsid, a daemon) still held the output, and was no longer waited for'
     : '';
-  if (result.limit === 'running') return `still running at the time limit: killed with every process it started${kept}`;
+  if (result.limit === 'running') return `still running at the time limit: killed with every process it started${leftover}`;
   if (result.limit === 'held') {
     const own = result.signal ? `killed by ${result.signal}` : `exit ${result.code}`;
     const fate = result.left ? 'it had left the process group (setsid, a daemon): not killed, no longer waited for' : 'killed with the process group';
