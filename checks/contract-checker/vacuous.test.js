@@ -15,7 +15,7 @@ const notExecutable = path.join(scratch, 'plugin_plain');
 fs.writeFileSync(notExecutable, '#!/bin/sh\necho hi\n', { mode: 0o644 });
 const silent = path.join(scratch, 'plugin_silent');
 fs.writeFileSync(silent, '#!/bin/sh\nexit 0\n', { mode: 0o755 });
-// Scripts that cannot start: [file name, its text]
+// Files that cannot start: [file name, its bytes]
 const unstartable = (name, text) => {
   const file = path.join(scratch, name);
   fs.writeFileSync(file, text, { mode: 0o755 });
@@ -25,6 +25,11 @@ const noInterpreter = unstartable('plugin_perl', '#!/usr/bin/perl-not-installed\
 const carriageReturn = unstartable('plugin_crlf', '#!/bin/sh\r\necho hi\r\n');
 const noLine = unstartable('plugin_nothing_to_start_it', 'echo hi\n');
 const envMissing = unstartable('plugin_env', '#!/usr/bin/env python-not-installed\nprint(1)\n');
+// An ELF header for a machine no system here starts (e_machine 0x1234), and nothing after it.
+const foreignElf = Buffer.alloc(64);
+foreignElf.write('\x7fELF\x02\x01\x01', 'latin1');
+foreignElf.writeUInt16LE(0x1234, 18);
+const foreign = unstartable('plugin_foreign', foreignElf);
 const quoted = path.join(scratch, `it's "a" $HOME`, 'plugin');
 
 test('a check with nothing to check fails, saying why', { concurrency: 4 }, async (t) => {
@@ -39,6 +44,7 @@ test('a check with nothing to check fails, saying why', { concurrency: 4 }, asyn
     ['a #! line ending in a carriage return', [carriageReturn], /plugin_crlf: its #! line ends in a carriage return \(the file has Windows line ends\)/],
     ['a script without a #! line', [noLine], /plugin_nothing_to_start_it: a file of text without a #! line/],
     ['an interpreter env does not find', [envMissing], /plugin_env: its #! line runs python-not-installed through env, and there is no python-not-installed on the PATH/],
+    ['a program for another machine', [foreign], /plugin_foreign: a program for machine 4660, which this \S+ system does not start/],
   ];
   await Promise.all(
     table.map(([name, args, said]) =>

@@ -14,21 +14,23 @@ const PT_INTERP = 3;
 function readElf(file, head) {
   if (head.length < 52 || head.toString('latin1', 0, 4) !== '\x7fELF') return null;
   const wide = head[4] === 2;
+  if (wide && head.length < 64) return null;
   const little = head[5] === 1;
   const half = (at) => (little ? head.readUInt16LE(at) : head.readUInt16BE(at));
   const word = (buffer, at) => (little ? buffer.readUInt32LE(at) : buffer.readUInt32BE(at));
   const address = (buffer, at) => (wide ? Number(little ? buffer.readBigUInt64LE(at) : buffer.readBigUInt64BE(at)) : word(buffer, at));
   const machine = MACHINES[half(18)] || `machine ${half(18)}`;
   const [table, size, count] = wide ? [address(head, 32), half(54), half(56)] : [address(head, 28), half(42), half(44)];
+  if (size * count === 0) return { machine, loader: null };
   const headers = Buffer.alloc(size * count);
   const descriptor = fs.openSync(file, 'r');
   try {
-    fs.readSync(descriptor, headers, 0, headers.length, table);
-    for (let at = 0; at + size <= headers.length; at += size) {
+    const read = fs.readSync(descriptor, headers, 0, headers.length, table);
+    for (let at = 0; at + size <= read; at += size) {
       if (word(headers, at) !== PT_INTERP) continue;
       const [offset, length] = wide ? [address(headers, at + 8), address(headers, at + 32)] : [word(headers, at + 4), word(headers, at + 16)];
       const loader = Buffer.alloc(length);
-      fs.readSync(descriptor, loader, 0, length, offset);
+      if (length > 0) fs.readSync(descriptor, loader, 0, length, offset);
       return { machine, loader: loader.toString('latin1').replace(/\0.*$/s, '') };
     }
   } finally {
@@ -58,6 +60,17 @@ function programKind(file) {
 
 // The machine this checker runs on, as ELF names it.
 const HERE = { x64: 'x86_64', arm64: 'aarch64', arm: 'arm', ia32: 'x86', riscv64: 'riscv' }[process.arch] || process.arch;
+
+// Whether this system starts programs built for `machine`: its own, the 32-bit one of its kind,
+// or one that binfmt_misc hands to an emulator (qemu-user).
+function runsHere(machine) {
+  if (machine === HERE || `${machine}:${HERE}` === 'x86:x86_64' || `${machine}:${HERE}` === 'arm:aarch64') return true;
+  try {
+    return fs.readdirSync('/proc/sys/fs/binfmt_misc').some((name) => name.includes(machine));
+  } catch {
+    return false;
+  }
+}
 
 // Whether `name` is found on `searchPath` as an executable file.
 const onPath = (name, searchPath) =>
@@ -89,8 +102,8 @@ function interpreterMissing({ line, interpreter, words }, searchPath) {
   return null;
 }
 
-// Why `file` cannot be checked, or null: it is missing, not a file, not executable, or names an
-// interpreter or a dynamic loader that is not there. `searchPath` is the PATH the plugin gets.
+// Why `file` cannot be checked, or null: it is missing, not a file, not executable, built for a
+// machine this system does not run, or names an interpreter or a dynamic loader that is not there. `searchPath` is the PATH the plugin gets.
 function unfit(file, searchPath) {
   let stat;
   try {
@@ -115,6 +128,8 @@ function unfit(file, searchPath) {
   if (why) return `${file}: ${why}`;
   if (kind.text)
     return `${file}: a file of text without a #! line, which a host starting it as a program cannot run: make its first line name its interpreter (#!/bin/sh, #!/usr/bin/env python3)`;
+  if (kind.elf && !runsHere(kind.elf.machine))
+    return `${file}: a program for ${kind.elf.machine}, which this ${HERE} system does not start (no emulator for it in binfmt_misc): check it where it runs, or through a script that starts it under qemu-user`;
   if (kind.elf?.loader && !fs.existsSync(kind.elf.loader))
     return `${file}: a program for ${kind.elf.machine} linked against the dynamic loader ${kind.elf.loader}, which is not installed`;
   return null;
