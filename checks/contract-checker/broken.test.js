@@ -4,6 +4,7 @@
 // what came and how to replay it.
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const { execSync } = require('node:child_process');
 const { checker, plugin, resultOf } = require('./checker');
 
 // [plugin, the rule it breaks, a rule it keeps, the time limit of a run in seconds, the rules of its
@@ -64,10 +65,27 @@ test('a process the plugin leaves holding its output is given up at the limit, a
   assert.match(findings[0].replay, /\| \{ cat; echo "\[the answer ended\]"; \}$/);
 });
 
-test('a replay line repeats the failure in the shell', async () => {
-  const { report } = await checker(['--format', 'json', '--rule', 'gate.refusal', plugin('no-gate.sh')]);
-  const [finding] = resultOf(report, 'gate.refusal').findings;
-  const { execSync } = require('node:child_process');
-  const replayed = execSync(finding.replay, { shell: '/bin/sh', encoding: 'latin1' });
-  assert.match(replayed, /^Content-Type: text\/html\r\n\r\n<p>page<\/p>\n\[exit 0\]\n$/);
+// What a replay line prints for a finding: the bytes its `came` shows ("nothing" for none), then
+// the exit status it names.
+function printed(came) {
+  const quoted = /"((?:[^"\\]|\\.)*)"/.exec(came);
+  const bytes = quoted ? JSON.parse(`"${quoted[1].replace(/\\x([0-9a-f]{2})/g, '\\u00$1')}"`) : '';
+  return `${bytes}[exit ${/exit (\d+)$/.exec(came)[1]}]\n`;
+}
+
+test('replay lines repeat the failures in the shell', async (t) => {
+  // [plugin, rule]; the second's failures come of bytes that are not text and a lone %, which
+  // the replay line makes with printf.
+  const table = [
+    ['no-gate.sh', 'gate.refusal'],
+    ['dies-on-bad-percent.js', 'input.answer'],
+  ];
+  for (const [name, rule] of table)
+    await t.test(name, async () => {
+      const { report } = await checker(['--format', 'json', '--rule', rule, plugin(name)]);
+      const { findings } = resultOf(report, rule);
+      assert.ok(findings.length > 1);
+      for (const { replay, came } of findings)
+        assert.equal(execSync(replay, { shell: '/bin/sh', encoding: 'latin1', stdio: ['ignore', 'pipe', 'ignore'] }), printed(came), replay);
+    });
 });

@@ -31,32 +31,32 @@ const shellWord = (word) => (/^[A-Za-z0-9_@%+=:,./-]+$/.test(word) ? word : `'${
 // $(yes UNIT | head -n COUNT | tr -d '\n'), and bytes outside printable ASCII go through printf's
 // octal escapes, so that the line stays short and a terminal shows it as it is.
 const REPEATED = 64; // bytes of a unit repeated, from which it is written as a repetition
+const printable = (code) => code >= 0x20 && code < 0x7f;
+// How many times `unit` stands in `value` from `at` on, one after the other.
+function repeats(value, at, unit) {
+  let count = 0;
+  while (value.startsWith(unit, at + count * unit.length)) count++;
+  return count;
+}
 function shellValue(value) {
   if (/^[\x20-\x7e]*$/.test(value) && value.length <= SHOWN) return shellWord(value);
   let word = '';
   for (let at = 0; at < value.length; ) {
-    const unit = [1, 2, 3, 4, 5, 6, 7, 8].map((size) => value.slice(at, at + size)).find((candidate) => {
-      let count = 0;
-      while (value.startsWith(candidate, at + count * candidate.length)) count++;
-      return count * candidate.length >= REPEATED && /^[\x20-\x7e]+$/.test(candidate);
-    });
+    const unit = [1, 2, 3, 4, 5, 6, 7, 8]
+      .map((size) => value.slice(at, at + size))
+      .find((candidate) => /^[\x20-\x7e]+$/.test(candidate) && repeats(value, at, candidate) * candidate.length >= REPEATED);
     if (unit) {
-      let count = 0;
-      while (value.startsWith(unit, at + count * unit.length)) count++;
+      const count = repeats(value, at, unit);
       word += `$(yes ${shellWord(unit)} | head -n ${count} | tr -d '\\n')`;
       at += count * unit.length;
-      continue;
-    }
-    const code = value.charCodeAt(at);
-    if (code >= 0x20 && code < 0x7f) word += /["$`\\]/.test(value[at]) ? `\\${value[at]}` : value[at];
-    else {
+    } else if (printable(value.charCodeAt(at))) {
+      word += /["$`\\]/.test(value[at]) ? `\\${value[at]}` : value[at];
+      at++;
+    } else {
       let bytes = '';
-      for (; at < value.length && !(value.charCodeAt(at) >= 0x20 && value.charCodeAt(at) < 0x7f); at++)
-        bytes += '\\' + value.charCodeAt(at).toString(8).padStart(3, '0');
+      for (; at < value.length && !printable(value.charCodeAt(at)); at++) bytes += '\\' + value.charCodeAt(at).toString(8).padStart(3, '0');
       word += `$(printf '${bytes}')`;
-      continue;
     }
-    at++;
   }
   return `"${word}"`;
 }
