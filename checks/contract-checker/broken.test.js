@@ -60,7 +60,8 @@ test('a process the plugin leaves holding its output is given up at the limit, a
   const seconds = (Date.now() - begin) / 1000;
   const { status, findings } = resultOf(report, 'proc.time-limit');
   assert.equal(status, 'fail');
-  assert.ok(seconds < 3.5, `the check took ${seconds} s with a limit of 2 s`);
+  // Within the limit and a second on an idle machine; the daemon lives 12 s, and was waited for.
+  assert.ok(seconds < 8, `the check took ${seconds} s with a limit of 2 s`);
   assert.match(findings[0].came, /^the plugin ended \(exit 0\) after [\d.]+ s, but a process it left behind held its output open to the time limit: it had left the process group \(setsid/);
   assert.match(findings[0].replay, /\| \{ cat; echo "\[the answer ended\]"; \}$/);
 });
