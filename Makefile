@@ -212,10 +212,16 @@ test: | markers
 
 # Checks a plugin executable, in any language, against the host contract (docs/contract.md):
 # make contract [PLUGIN=path] [FORMAT=text|json|junit|tap] [STRICT=1] [MAX_COST=ratio]
-# Without PLUGIN it checks this plugin's native build, built first.
-contract: $(if $(PLUGIN),,$(PROGRAM))
-	@tools/check/contract.js $(if $(FORMAT),--format '$(FORMAT)') $(if $(filter-out 0,$(STRICT)),--strict) \
-		$(if $(MAX_COST),--max-cost '$(MAX_COST)') -- '$(or $(PLUGIN),./$(PROGRAM))'
+# Without PLUGIN it checks this plugin's native build, built first. The values reach the checker
+# through the environment, the path as typed, never expanded by make or a shell: a path with a
+# quote, a space or a dollar sign in it stays one argument.
+unexport PLUGIN
+contract: export CONTRACT_PLUGIN = $(or $(value PLUGIN),./$(PROGRAM))
+contract: $(if $(value PLUGIN),,$(PROGRAM))
+	@case "$$STRICT" in ''|0) strict= ;; 1) strict=--strict ;; \
+	*) echo "make contract: STRICT is 1 (on) or 0 (off), not \"$$STRICT\"" >&2; exit 2 ;; esac; \
+	tools/check/contract.js $${FORMAT:+--format "$$FORMAT"} $$strict $${MAX_COST:+--max-cost "$$MAX_COST"} \
+		-- "$$CONTRACT_PLUGIN"
 
 # Formats the C++ sources the way `make test` checks them.
 format:

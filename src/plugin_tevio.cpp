@@ -210,22 +210,74 @@ static void require_node_auth()
 
 /* ==== JSON endpoint ==== */
 
+// The length of the well-formed UTF-8 sequence that `text` opens with (2 to 4 bytes: its first
+// byte is 0x80 or above), or 0 when it opens with an ill-formed one, whose maximal subpart (the
+// lead byte and the continuation bytes that still fit it, 1 to 3 bytes) is then left in
+// `*ill_formed`. `text` ends with a NUL, which no continuation byte matches.
+static size_t utf8_sequence(const unsigned char *text, size_t *ill_formed)
+{
+    const unsigned char lead = text[0];
+    size_t continuations;
+    unsigned char lowest = 0x80, highest = 0xBF; // for the first continuation byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        continuations = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        continuations = 2;
+        lowest = lead == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
+        highest = lead == 0xED ? 0x9F : 0xBF; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        continuations = 3;
+        lowest = lead == 0xF0 ? 0x90 : 0x80;  // no overlong forms
+        highest = lead == 0xF4 ? 0x8F : 0xBF; // nothing above U+10FFFF
+    } else {
+        *ill_formed = 1;
+        return 0;
+    }
+    for (size_t i = 1; i <= continuations; i++) {
+        if (text[i] < lowest || text[i] > highest) {
+            *ill_formed = i;
+            return 0;
+        }
+        lowest = 0x80;
+        highest = 0xBF;
+    }
+    return continuations + 1;
+}
+
 // Writes `text` as one JSON string literal; nullptr becomes "". Only '"', '\\' and control bytes
-// are escaped: '/', 0x7F and every byte from 0x80 up pass unchanged, so UTF-8 stays UTF-8.
+// are escaped: '/', 0x7F and every well-formed UTF-8 sequence pass unchanged. A request may hold
+// bytes that are not UTF-8 (a percent-encoded 0xFF, a value cut inside a character), and a JSON
+// text is UTF-8: each maximal ill-formed subpart becomes one U+FFFD, as a browser decodes it.
 static void json_str(const char *text)
 {
+    constexpr std::string_view replacement = "\xEF\xBF\xBD"; // U+FFFD
     write_text("\"");
     if (text == nullptr) {
         write_text("\"");
         return;
     }
     const char *plain = text;
-    for (const char *p = text; *p != '\0'; p++) {
+    for (const char *p = text; *p != '\0';) {
         const unsigned char c = static_cast<unsigned char>(*p);
+        if (c >= 0x80) {
+            size_t ill_formed = 0;
+            const size_t length =
+                utf8_sequence(reinterpret_cast<const unsigned char *>(p), &ill_formed);
+            if (length > 0) {
+                p += length;
+                continue;
+            }
+            write_text({plain, static_cast<size_t>(p - plain)});
+            write_text(replacement);
+            p += ill_formed;
+            plain = p;
+            continue;
+        }
+        p++;
         if (c >= 0x20 && c != '"' && c != '\\')
             continue;
-        write_text({plain, static_cast<size_t>(p - plain)});
-        plain = p + 1;
+        write_text({plain, static_cast<size_t>(p - 1 - plain)});
+        plain = p;
         switch (c) {
         case '"': write_text("\\\""); break;
         case '\\': write_text("\\\\"); break;

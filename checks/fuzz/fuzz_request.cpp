@@ -363,13 +363,42 @@ static bool is_quoted_utc(std::string_view text, size_t at)
     return true;
 }
 
-// Checks one JSON answer body (one line, its line feed removed): strict JSON, an object whose
-// first member is a boolean `ok`. The answers' shapes are the plugin's own business; the form is
-// what the host and the page rely on.
+// Whether `text` is well-formed UTF-8: no stray continuation byte, no overlong form, no surrogate
+// and nothing above U+10FFFF. A JSON text is UTF-8, whatever bytes the request held.
+static bool is_utf8(std::string_view text)
+{
+    static constexpr uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    for (size_t at = 0; at < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[at]);
+        const size_t length = lead < 0x80           ? 1
+                              : (lead >> 5) == 0x06 ? 2
+                              : (lead >> 4) == 0x0E ? 3
+                              : (lead >> 3) == 0x1E ? 4
+                                                    : 0;
+        if (length == 0 || text.size() - at < length)
+            return false;
+        uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t i = 1; i < length; i++) {
+            const unsigned char next = static_cast<unsigned char>(text[at + i]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = code << 6 | (next & 0x3F);
+        }
+        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        at += length;
+    }
+    return true;
+}
+
+// Checks one JSON answer body (one line, its line feed removed): strict JSON in UTF-8, an object
+// whose first member is a boolean `ok`. The answers' shapes are the plugin's own business; the form
+// is what the host and the page rely on.
 static void check_json_answer(std::string_view body, std::string_view output)
 {
     Json answer;
     require(JsonReader(body).read_document(answer), "the JSON answer is not strict JSON", output);
+    require(is_utf8(body), "the JSON answer is not UTF-8", output);
     require(answer.kind == Json::object && !answer.keys.empty() && answer.keys[0] == "ok" &&
                 answer.values[0].kind == Json::boolean,
             "the JSON answer does not open with ok", output);

@@ -118,12 +118,17 @@ const HTML_HEADER = 'Content-Type: text/html; charset=utf-8\r\n' + HEADER_TAIL;
 const REFUSAL =
   'Status: 401 Unauthorized\r\n' + JSON_HEADER + '{"ok":false,"error":"invalid node password"}\n';
 
+// The bytes of `latin1` as a JSON answer carries them, as UTF-8: each well-formed sequence as it
+// is, and each maximal ill-formed subpart as U+FFFD, as a browser's decoder reads them.
+const replacing = new TextDecoder('utf-8', { ignoreBOM: true });
+const asUtf8 = (latin1) => Buffer.from(replacing.decode(Buffer.from(latin1, 'latin1')), 'utf8').toString('latin1');
+
 // An independent JSON string writer: escapes exactly ", \, and bytes below 0x20, in the one form
-// each has (\t \n \r, \u00xx for the rest); every other byte passes as it is.
+// each has (\t \n \r, \u00xx for the rest); every other byte passes as UTF-8 carries it.
 function jsonString(latin1) {
   const short = { '"': '\\"', '\\': '\\\\', '\t': '\\t', '\n': '\\n', '\r': '\\r' };
   let written = '"';
-  for (const c of latin1) {
+  for (const c of asUtf8(latin1)) {
     if (short[c]) written += short[c];
     else if (c < ' ') written += '\\u' + c.charCodeAt(0).toString(16).padStart(4, '0');
     else written += c;
@@ -153,6 +158,7 @@ function jsonAnswer(out) {
   const line = out.slice(JSON_HEADER.length);
   assert.equal(line.indexOf('\n'), line.length - 1, 'the answer is one line ended by a line feed');
   const text = line.slice(0, -1);
+  assert.ok(utf8Text(text) !== null, `the answer is not UTF-8: ${JSON.stringify(text.slice(0, 200))}`);
   let value;
   try {
     value = JSON.parse(text);
@@ -200,18 +206,19 @@ function identity() {
 
 /* ==== The answers every plugin made from this one gives ==== */
 
-// An echo answer repeating `msg` (latin1: one character a byte) with its byte length.
+// An echo answer repeating `msg` (latin1: one character a byte) as UTF-8 carries it, with the byte
+// length it was decoded to.
 function assertEcho(out, msg) {
   const answer = jsonAnswer(out);
-  assert.deepEqual([answer.ok, answer.msg, answer.len], [true, msg, msg.length]);
+  assert.deepEqual([answer.ok, answer.msg, answer.len], [true, asUtf8(msg), msg.length]);
 }
 
-// The answer to an action the plugin does not know: `ok` false, the action as decoded and cut,
-// and the list of the actions it does know.
+// The answer to an action the plugin does not know: `ok` false, the action as decoded and cut
+// (carried as UTF-8), and the list of the actions it does know.
 function assertUnknown(out, action) {
   const answer = jsonAnswer(out);
   assert.equal(answer.ok, false);
-  assert.equal(answer.action, action);
+  assert.equal(answer.action, asUtf8(action));
   assert.deepEqual(answer.supported, identity().supported);
 }
 
@@ -226,7 +233,7 @@ function assertInfo(out, query) {
   if (hostName !== '*') assert.equal(hostname, bytes(hostName));
   assert.ok(Number.isInteger(pid) && pid > 0, `pid ${pid}`);
   assert.match(utc, /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$/);
-  assert.equal(record.query_string, query ?? '');
+  assert.equal(record.query_string, asUtf8(query ?? ''));
   return record;
 }
 

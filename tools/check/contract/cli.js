@@ -7,6 +7,8 @@ const os = require('node:os');
 const path = require('node:path');
 const { CONTRACT_VERSION, CHECKER_VERSION } = require('./versions');
 const { check } = require('./engine');
+const { unfit } = require('./program');
+const { hostEnvironment } = require('./launch');
 const RULES = require('./rules');
 const { command } = require('../../cli.js');
 
@@ -58,23 +60,6 @@ function parse(argv) {
   return options;
 }
 
-// Why `file` cannot be checked, or null.
-function unfit(file) {
-  let stat;
-  try {
-    stat = fs.statSync(file);
-  } catch {
-    return `${file}: no such file`;
-  }
-  if (!stat.isFile()) return `${file}: not a file`;
-  try {
-    fs.accessSync(file, fs.constants.X_OK);
-  } catch {
-    return `${file}: not executable (chmod +x ${file})`;
-  }
-  return null;
-}
-
 function summarize(results) {
   const count = (status) => results.filter((result) => result.status === status).length;
   return { passed: count('pass'), failed: count('fail'), warned: count('warn'), skipped: count('skip'), info: count('info') };
@@ -86,7 +71,7 @@ async function main(argv) {
     for (const rule of RULES) process.stdout.write(`${rule.id.padEnd(24)} ${rule.level.padEnd(6)} ${rule.title}\n`);
     return 0;
   }
-  const why = unfit(options.plugin);
+  const why = unfit(options.plugin, hostEnvironment({}).PATH);
   if (why) {
     process.stderr.write(`contract: nothing checked: ${why}\n`);
     return 1;

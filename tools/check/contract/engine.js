@@ -7,27 +7,41 @@ const { runDirect } = require('./direct');
 const { runHostile } = require('./hostile');
 const { replayLine } = require('./show');
 const { awake } = require('./launch');
+const { startError } = require('./program');
 
 // Runs at once: SIDE_BY_SIDE awake, and more while some of them sleep (on a pipe, a timer, or for
-// ever, costing nothing), up to MOST_AT_ONCE, so that a plugin that hangs on every run is checked
-// in a few time limits, not in one for every eighth run, and an interpreter that takes the CPU to
-// start is never started so many times at once that it cannot start within the limit.
+// ever, costing nothing), up to MOST_AT_ONCE plugins alive, so that a plugin that hangs on every
+// run is checked in a few time limits, not in one for every eighth run, and an interpreter that
+// takes the CPU to start is never started so many times at once that it cannot start within the
+// limit. A run whose plugin has ended counts no more, though a process it left may hold its
+// output to the limit: a plugin that leaves one on every run is checked in one time limit.
 const SIDE_BY_SIDE = 8;
 const MOST_AT_ONCE = 48;
 const LOOK_MS = 100;
 
-// Calls `work` on each item, as wide as above; resolves when all are done.
+// Calls `work(item, ended)` on each item, as wide as above; `work` calls `ended` once the plugin's
+// own process has ended. Resolves when all are done.
 function inPool(items, work) {
   return new Promise((resolve) => {
     let next = 0;
     let pending = 0;
+    let alive = 0;
     const look = setInterval(() => fill(), LOOK_MS);
     const fill = () => {
-      let busy = pending < SIDE_BY_SIDE ? pending : awake();
-      while (next < items.length && pending < MOST_AT_ONCE && busy < SIDE_BY_SIDE) {
+      let busy = alive < SIDE_BY_SIDE ? alive : awake();
+      while (next < items.length && alive < MOST_AT_ONCE && busy < SIDE_BY_SIDE) {
         pending++;
+        alive++;
         busy++;
-        work(items[next++]).then(() => {
+        let over = false;
+        const ended = () => {
+          if (over) return;
+          over = true;
+          alive--;
+          fill();
+        };
+        work(items[next++], ended).then(() => {
+          ended();
           pending--;
           fill();
         });
@@ -71,10 +85,11 @@ function judgeRuns(rule, results, context) {
 }
 
 // The status a rule's outcome gives: a must-rule's findings fail the check, a should-rule's warn
-// (fail when `strict`); a rule that judged nothing is skipped; `info` is a report, no verdict.
+// (fail when `strict`, or when the outcome is a `verdict` the author asked for); a rule that judged
+// nothing is skipped; `info` is a report, no verdict.
 function statusOf(rule, outcome, strict) {
   if (outcome.skip) return 'skip';
-  if (outcome.findings.length > 0) return rule.level === 'must' || strict ? 'fail' : 'warn';
+  if (outcome.findings.length > 0) return rule.level === 'must' || strict || outcome.verdict ? 'fail' : 'warn';
   return outcome.info ? 'info' : 'pass';
 }
 
@@ -83,8 +98,8 @@ function statusOf(rule, outcome, strict) {
 async function check(plugin, rules, { directory, limitMs, strict = false, maxCost = null }) {
   const results = new Map();
   const jobs = plan(rules).flatMap(({ run, times }) => Array.from({ length: times }, () => run));
-  await inPool(jobs, async (run) => {
-    const options = { directory, limitMs };
+  await inPool(jobs, async (run, ended) => {
+    const options = { directory, limitMs, ended };
     const result = run.host ? await runHostile(plugin, run, options) : await runDirect(plugin, run, options);
     if (!results.has(run.name)) results.set(run.name, []);
     results.get(run.name).push(result);
@@ -96,15 +111,17 @@ async function check(plugin, rules, { directory, limitMs, strict = false, maxCos
     limitMs,
     limitSeconds: limitMs / 1000,
     maxCost,
-    // The answers of the direct runs of `name` that ended within the limit.
-    references: (name) => (results.get(name) || []).filter((result) => !result.timedOut && result.stdout).map((result) => result.stdout),
+    // The answers (collected) of the direct runs of `name` that ended within the limit.
+    references: (name) => (results.get(name) || []).filter((result) => !result.timedOut && result.output).map((result) => result.output),
   };
 
   const problems = [];
   const started = [...results.values()].flat();
   const unstarted = started.find((result) => result.error);
-  if (unstarted) problems.push(`the plugin could not be started: ${unstarted.error.message}`);
+  if (unstarted) problems.push(`the plugin could not be started: ${startError(unstarted.error)}`);
+  // A plugin that never started as the host starts it is said to be so once, not once a rule.
   const directs = plan(rules).filter(({ run }) => !run.host).flatMap(({ run }) => results.get(run.name));
+  if (unstarted && directs.every((result) => result.error)) return { results: [], runs: jobs.length, problems };
   if (directs.length > 0 && directs.every((result) => !result.stdout || result.stdout.length === 0))
     problems.push(`the plugin wrote nothing on standard output in any of its ${directs.length} direct runs`);
 

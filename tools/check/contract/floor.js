@@ -1,17 +1,25 @@
 'use strict';
-// The floor a plugin's time is measured against: the plainest program that writes the same
-// bytes, a static C program (musl-gcc -static where it is installed, else the C compiler's
-// default link) with the answer compiled in, one write and exit. A small C timer of its own
-// starts floor and plugin in turn, as a host does, reading each answer through a pipe to its
-// end, so that what is timed is the process and not the checker's own start-up of it.
+// The floor a plugin's time is measured against: the plainest program of the plugin's own kind
+// that writes the same bytes. For a compiled plugin, a C program with the answer compiled in, one
+// write and exit, linked as the plugin is: static (musl-gcc -static where it is installed), or
+// with the same C library's dynamic loader (musl-gcc for a musl program, the C compiler's default
+// link for any other), so that a dynamic program is not weighed against a static one's start. For
+// a script, its interpreter started by the same #! line on a script that does nothing more. A
+// small C timer of its own starts floor and plugin in turn, as a host does, reading each answer
+// through a pipe to its end, so that what is timed is the process and not the checker's own
+// start-up of it.
 const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 const { hostEnvironment } = require('./launch');
+const { programKind, HERE } = require('./program');
 
-const FLOOR_C = (bytes) => `#include <unistd.h>
-static const unsigned char answer[] = {${[...bytes].join(',')}};
-int main(void) { return write(1, answer, sizeof answer) != (ssize_t)sizeof answer; }
+// The answer is taken into the program by the assembler from a file in the folder it is built in,
+// whatever its length.
+const FLOOR_C = (file) => `#include <unistd.h>
+__asm__(".section .rodata\\n.globl answer\\nanswer:\\n.incbin \\"${file}\\"\\n.globl answer_end\\nanswer_end:\\n.previous");
+extern const char answer[], answer_end[];
+int main(void) { return write(1, answer, answer_end - answer) != answer_end - answer; }
 `;
 
 // timer ROUNDS BUDGET_MS FLOOR PLUGIN [ARG...]: prints one line "floor-ns plugin-ns" a round,
@@ -56,13 +64,28 @@ const ROUNDS = 200;
 const BUDGET_MS = 1000;
 
 const has = (command) => spawnSync('sh', ['-c', 'command -v "$1"', 'sh', command], { stdio: 'ignore' }).status === 0;
+const compiler = () => ['cc', 'gcc', 'clang'].find(has);
 
-// The compilers to build with: { floor: argv, timer: argv, name } or null when there is none.
-function compilers() {
-  if (has('musl-gcc')) return { floor: ['musl-gcc', '-O2', '-static', '-s'], timer: ['musl-gcc', '-O2', '-static'] };
-  const cc = ['cc', 'gcc', 'clang'].find(has);
-  return cc ? { floor: [cc, '-O2', '-s'], timer: [cc, '-O2'] } : null;
+// The floor of `plugin`'s kind: { build: the compiler's argv, or script: its #! line, what } or
+// { none: why there is none here }.
+function floorFor(plugin) {
+  const { script, elf } = programKind(plugin);
+  if (script) return { script: script.line, what: `its interpreter on an empty script (#!${script.line.trim()})` };
+  if (!elf) return { none: 'the plugin is neither a script nor an ELF program: no floor of its kind' };
+  if (elf.machine !== HERE) return { none: `the plugin is a program for ${elf.machine}, this machine runs ${HERE}: no floor of its kind is built here` };
+  const musl = has('musl-gcc');
+  const cc = compiler();
+  if (!elf.loader) {
+    const build = musl ? ['musl-gcc', '-O2', '-static', '-s'] : cc && [cc, '-O2', '-static', '-s'];
+    return build ? { build, what: `a static C program (${build.join(' ')})` } : { none: 'no C compiler (musl-gcc, cc, gcc or clang) to build the floor with' };
+  }
+  if (/musl/.test(elf.loader))
+    return musl ? { build: ['musl-gcc', '-O2', '-s'], what: 'a C program linked with musl\'s dynamic loader (musl-gcc -O2 -s)' } : { none: 'the plugin is linked with musl\'s dynamic loader, and musl-gcc is not installed to build a floor like it' };
+  return cc ? { build: [cc, '-O2', '-s'], what: `a dynamically linked C program (${cc} -O2 -s)` } : { none: 'no C compiler (cc, gcc or clang) to build the floor with' };
 }
+
+// The compiler the timer is built with, or null.
+const timerCompiler = () => (has('musl-gcc') ? ['musl-gcc', '-O2', '-static'] : compiler() ? [compiler(), '-O2'] : null);
 
 // Compiles `source` into `directory`/`name` with `compiler`; returns the path, or throws with the
 // compiler's words.
@@ -70,7 +93,7 @@ function compile(compiler, directory, name, source) {
   const file = path.join(directory, `${name}.c`);
   fs.writeFileSync(file, source);
   const output = path.join(directory, name);
-  const made = spawnSync(compiler[0], [...compiler.slice(1), file, '-o', output], { encoding: 'utf8' });
+  const made = spawnSync(compiler[0], [...compiler.slice(1), file, '-o', output], { encoding: 'utf8', cwd: directory });
   if (made.status !== 0) throw new Error(`${compiler.join(' ')} ${name}.c failed: ${(made.stderr || String(made.error)).trim()}`);
   return output;
 }
@@ -80,14 +103,25 @@ const median = (numbers) => {
   return sorted.length % 2 ? sorted[(sorted.length - 1) / 2] : (sorted[sorted.length / 2 - 1] + sorted[sorted.length / 2]) / 2;
 };
 
-// Times `plugin` on `run` against a floor writing `bytes`; `name` names the floor's files.
+// Times `plugin` on `run` against a floor of its kind writing `bytes` (which a longer answer's are
+// the first of: the floor writes them over again to its length); `name` names the floor's files.
 // Returns { pluginMs, floorMs, ratio, rounds, failed, bytes, floor } (medians), or throws.
-function measure(plugin, run, bytes, { directory, name }) {
-  const tools = compilers();
-  if (!tools) throw new Error('no C compiler (musl-gcc, cc, gcc or clang) to build the floor with');
+function measure(plugin, run, output, { directory, name }) {
+  const kind = floorFor(plugin);
+  if (kind.none) throw new Error(kind.none);
+  const tools = timerCompiler();
+  if (!tools) throw new Error('no C compiler (musl-gcc, cc, gcc or clang) to build the timer with');
   const timer = path.join(directory, 'timer');
-  if (!fs.existsSync(timer)) compile(tools.timer, directory, 'timer', TIMER_C);
-  const floor = compile(tools.floor, directory, `floor-${name}`, FLOOR_C(bytes));
+  if (!fs.existsSync(timer)) compile(tools, directory, 'timer', TIMER_C);
+  let floor;
+  if (kind.script !== undefined) {
+    floor = path.join(directory, `floor-${name}`);
+    fs.writeFileSync(floor, `#!${kind.script}\n`, { mode: 0o755 });
+  } else {
+    const { bytes, length } = output;
+    fs.writeFileSync(path.join(directory, `answer-${name}`), length > bytes.length ? Buffer.alloc(length, bytes) : bytes);
+    floor = compile(kind.build, directory, `floor-${name}`, FLOOR_C(`answer-${name}`));
+  }
   const timed = spawnSync(timer, [String(ROUNDS), String(BUDGET_MS), floor, plugin, ...run.args], {
     env: hostEnvironment(run.env),
     stdio: ['ignore', 'pipe', 'ignore'],
@@ -100,7 +134,7 @@ function measure(plugin, run, bytes, { directory, name }) {
   if (good.length === 0) throw new Error(`no timed run ended with exit 0 (${pairs.length} tried)`);
   const floorMs = median(good.map(([f]) => f)) / 1e6;
   const pluginMs = median(good.map(([, p]) => p)) / 1e6;
-  return { pluginMs, floorMs, ratio: pluginMs / floorMs, rounds: good.length, failed: pairs.length - good.length, bytes: bytes.length, floor: tools.floor.join(' ') };
+  return { pluginMs, floorMs, ratio: pluginMs / floorMs, rounds: good.length, failed: pairs.length - good.length, bytes: output.length, floor: kind.what };
 }
 
 module.exports = { measure };

@@ -1,7 +1,8 @@
 'use strict';
 // Hostile hosts: ways a real host may hand a plugin its standard output that a plain pipe does
-// not show. Each resolves to the run's exit and, where a reader stays, `received`: the bytes of
-// the answer that reached it.
+// not show. Each resolves to the run's exit and, where a reader stays, `received`: the answer that
+// reached it (collected, answer.js), and `plain`: the same request read by a plain pipe right
+// after, so that an answer that changes from run to run is held against one of its own time.
 //
 // The pipes are FIFOs made in the run's directory and filled to the brim before the plugin
 // starts, so that its very first write meets a full pipe, whatever the size of its answer or of
@@ -12,7 +13,9 @@ const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const net = require('node:net');
 const path = require('node:path');
-const { launch, hostEnvironment } = require('./launch');
+const { launch, hostEnvironment, GRACE_MS } = require('./launch');
+const { runDirect } = require('./direct');
+const { collector } = require('./answer');
 const { waiting } = require('./waiting');
 
 const { O_RDONLY, O_WRONLY, O_NONBLOCK } = fs.constants;
@@ -52,74 +55,93 @@ function fullPipe(directory) {
   return { file, reader, writer, filled: fill(writer) };
 }
 
-// Reads everything from `fd` once `when` has resolved, pausing `pauseMs` after each chunk;
-// resolves to the bytes read after the first `skip`.
-function readLate(fd, { when, pauseMs = 0, skip }) {
-  return new Promise((resolve) => {
-    when.then(() => {
-      const socket = new net.Socket({ fd, readable: true, writable: false });
-      const chunks = [];
-      socket.on('data', (chunk) => {
-        chunks.push(chunk);
-        if (pauseMs) {
-          socket.pause();
-          setTimeout(() => socket.resume(), pauseMs);
-        }
-      });
-      socket.on('error', () => {});
-      socket.on('close', () => resolve(Buffer.concat(chunks).subarray(skip)));
+// Reads everything from `fd` once `when` has resolved, pausing `pauseMs` after each chunk, until
+// the end of the answer, `stop()`, or `deadline` (a time in ms); `received` resolves to the answer
+// after its first `skip` bytes, collected, with `held` set when it did not end.
+function readLate(fd, { when, pauseMs = 0, skip, deadline }) {
+  const collecting = collector();
+  let socket = null;
+  let finish;
+  const received = new Promise((resolve) => (finish = resolve));
+  let done = false;
+  const end = (held) => {
+    if (done) return;
+    done = true;
+    clearTimeout(timer);
+    if (socket) socket.destroy();
+    else fs.closeSync(fd);
+    finish({ ...collecting.end(), held });
+  };
+  const timer = setTimeout(() => end(true), Math.max(0, deadline - Date.now()));
+  when.then(() => {
+    if (done) return;
+    socket = new net.Socket({ fd, readable: true, writable: false });
+    let skipped = 0;
+    socket.on('data', (chunk) => {
+      const filler = Math.min(chunk.length, skip - skipped);
+      skipped += filler;
+      if (filler < chunk.length) collecting.push(chunk.subarray(filler));
+      if (pauseMs) {
+        socket.pause();
+        setTimeout(() => socket.resume(), pauseMs);
+      }
     });
+    socket.on('error', () => {});
+    socket.on('close', () => end(false));
   });
+  return { received, stop: () => end(true) };
 }
 
 const closeAll = (...fds) => fds.forEach((fd) => fd !== undefined && fs.closeSync(fd));
 
 // Runs the plugin with descriptor `fd` as its standard output, moved there from 3 by sh.
 // Resolves to { exited: launch()'s promise, waits: a promise of the plugin coming to wait }.
-function viaDescriptor3(plugin, run, fd, limitMs) {
+function viaDescriptor3(plugin, run, fd, { limitMs, ended }) {
   let child;
   const exited = launch('sh', ['-c', 'exec "$@" >&3 3>&-', 'sh', plugin, ...run.args], {
     env: hostEnvironment(run.env),
     stdio: ['ignore', 'ignore', 'pipe', fd],
     limitMs,
+    ended,
     started: (started) => (child = started),
   });
   return { exited, waits: child ? waiting(child, exited) : exited };
 }
 
 const HOSTS = {
-  async closed(plugin, run, { limitMs }) {
+  async closed(plugin, run, { limitMs, ended }) {
     return launch('sh', ['-c', 'exec "$@" >&-', 'sh', plugin, ...run.args], {
       env: hostEnvironment(run.env),
       stdio: ['ignore', 'ignore', 'pipe'],
       limitMs,
+      ended,
     });
   },
 
-  async full(plugin, run, { limitMs }) {
+  async full(plugin, run, { limitMs, ended }) {
     const device = fs.openSync('/dev/full', O_WRONLY);
     try {
-      return await launch(plugin, run.args, { env: hostEnvironment(run.env), stdio: ['ignore', device, 'pipe'], limitMs });
+      return await launch(plugin, run.args, { env: hostEnvironment(run.env), stdio: ['ignore', device, 'pipe'], limitMs, ended });
     } finally {
       fs.closeSync(device);
     }
   },
 
-  async gone(plugin, run, { directory, limitMs }) {
-    const pipe = fullPipe(directory);
+  async gone(plugin, run, options) {
+    const pipe = fullPipe(options.directory);
     fs.closeSync(pipe.reader);
     try {
-      return await viaDescriptor3(plugin, run, pipe.writer, limitMs).exited;
+      return await viaDescriptor3(plugin, run, pipe.writer, options).exited;
     } finally {
       fs.closeSync(pipe.writer);
     }
   },
 
-  async leaves(plugin, run, { directory, limitMs }) {
-    const pipe = fullPipe(directory);
+  async leaves(plugin, run, options) {
+    const pipe = fullPipe(options.directory);
     const blocking = fs.openSync(pipe.file, O_WRONLY);
     closeAll(pipe.writer);
-    const { exited, waits } = viaDescriptor3(plugin, run, blocking, limitMs);
+    const { exited, waits } = viaDescriptor3(plugin, run, blocking, options);
     fs.closeSync(blocking);
     await waits;
     fs.closeSync(pipe.reader);
@@ -131,9 +153,10 @@ const HOSTS = {
   slow: (plugin, run, options) => late(plugin, run, options, { room: 0, blocking: true, pauseMs: PAUSE_MS }),
 };
 
-// A reader that comes once the plugin waits, to a pipe with `room` bytes free.
-async function late(plugin, run, { directory, limitMs }, { room, blocking, pauseMs = 0 }) {
-  const pipe = fullPipe(directory);
+// A reader that comes once the plugin waits, to a pipe with `room` bytes free. The plugin's own
+// end closes the pipe unless a process it left holds it: then the reading stops at the limit.
+async function late(plugin, run, options, { room, blocking, pauseMs = 0 }) {
+  const pipe = fullPipe(options.directory);
   let drained = 0;
   if (room > 0) drained = fs.readSync(pipe.reader, Buffer.alloc(room), 0, room, null);
   let output = pipe.writer;
@@ -141,12 +164,16 @@ async function late(plugin, run, { directory, limitMs }, { room, blocking, pause
     output = fs.openSync(pipe.file, O_WRONLY);
     fs.closeSync(pipe.writer);
   }
-  const { exited, waits } = viaDescriptor3(plugin, run, output, limitMs);
+  const deadline = Date.now() + options.limitMs + GRACE_MS;
+  const { exited, waits } = viaDescriptor3(plugin, run, output, options);
   fs.closeSync(output);
-  const received = readLate(pipe.reader, { when: waits, pauseMs, skip: pipe.filled - drained });
-  const result = await exited;
-  // A reader still waiting for an end of file at the limit is cut off with the plugin.
-  return { ...result, received: await received };
+  const reading = readLate(pipe.reader, { when: waits, pauseMs, skip: pipe.filled - drained, deadline });
+  let result = await exited;
+  if (result.timedOut) reading.stop();
+  const received = await reading.received;
+  if (received.held && !result.timedOut) result = { ...result, timedOut: true, limit: 'held' };
+  const plain = await runDirect(plugin, run, { directory: options.directory, limitMs: options.limitMs });
+  return { ...result, received, plain: plain.timedOut ? null : plain.output };
 }
 
 // Runs `run` under its hostile host.

@@ -2,10 +2,14 @@
 // Starts one process the way a host starts a plugin and waits for it: within a time limit, after
 // which the process and anything it started are killed (it runs in a process group of its own, so
 // a shell script's children go too), and the run is reported as timed out, never left behind.
+// A run ends when its output closes, as a host's read does; a process the plugin left holding the
+// output keeps the run going until the limit, where it is killed with the group, or, had it left
+// the group (setsid), is no longer waited for.
 const { spawn } = require('node:child_process');
 const { asleep, canSee } = require('./waiting');
+const { collector } = require('./answer');
 
-const MOST_KEPT = 16 * 1024 * 1024;
+const GRACE_MS = 200; // after the group is killed at the limit: time for the output to close
 const running = new Set(); // process groups still alive, killed if the checker itself is stopped
 
 function killGroup(child) {
@@ -22,61 +26,78 @@ for (const signal of ['SIGINT', 'SIGTERM', 'SIGHUP'])
     process.exit(130);
   });
 
-// Resolves to { code, signal, timedOut, ms, stdout, stderr, error }: stdout is a Buffer when
-// stdio[1] is 'pipe', else null; error is set when the process could not be started. `started` is
-// called with the child once it runs (to close descriptors that only the child should hold).
-function launch(command, args, { env, stdio, limitMs, started = () => {} }) {
+// Resolves to { code, signal, ms, stdout, output, stderr, error, timedOut, limit, left }: stdout is
+// the answer's kept bytes and output the whole of it collected (answer.js) when stdio[1] is 'pipe',
+// else null; error is set when the process could not be started. At the time limit, `limit` says
+// what was still going: 'running', the plugin itself, or 'held', the output of a plugin that had
+// exited (code, signal and ms are then its own), held open by a process it left; `left` says that
+// process had left the plugin's process group and still held the output after the group was
+// killed. `started` is called with the child once it runs (to close descriptors that only the child
+// should hold), `ended` once the plugin's own process has ended.
+function launch(command, args, { env, stdio, limitMs, started = () => {}, ended = () => {} }) {
   return new Promise((resolve) => {
     const begin = process.hrtime.bigint();
+    const ms = () => Number(process.hrtime.bigint() - begin) / 1e6;
     let child;
     try {
       child = spawn(command, args, { env, stdio, detached: true });
     } catch (error) {
-      resolve({ error, code: null, signal: null, timedOut: false, ms: 0, stdout: null, stderr: Buffer.alloc(0) });
+      ended();
+      resolve({ error, code: null, signal: null, timedOut: false, ms: 0, stdout: null, output: null, stderr: Buffer.alloc(0) });
       return;
     }
-    const out = [];
+    const out = child.stdout ? collector() : null;
     const err = [];
-    let timedOut = false;
-    let exit = { code: null, signal: null };
-    let failure = null;
-    let kept = 0;
-    // An answer that never ends is read to the limit, but only its first MOST_KEPT bytes kept.
-    if (child.stdout)
-      child.stdout.on('data', (chunk) => {
-        if (kept < MOST_KEPT) out.push(chunk.subarray(0, MOST_KEPT - kept));
-        kept += chunk.length;
-      });
+    if (child.stdout) child.stdout.on('data', (chunk) => out.push(chunk));
     if (child.stderr) child.stderr.on('data', (chunk) => err.push(chunk));
     running.add(child);
     started(child);
-    const timer = setTimeout(() => {
-      timedOut = true;
-      killGroup(child);
-    }, limitMs);
-    const ms = () => Number(process.hrtime.bigint() - begin) / 1e6;
-    let exitedAt = 0;
-    child.on('error', (error) => (failure = error));
-    child.on('exit', (code, signal) => {
-      exit = { code, signal };
-      exitedAt = ms();
+    let exit = null;
+    let failure = null;
+    let limit = null;
+    let left = false;
+    let grace = null;
+    let done = false;
+    const exited = (code, signal) => {
+      if (exit) return;
+      exit = { code, signal, ms: ms() };
       running.delete(child);
-    });
-    // 'close' comes when the process has exited and its pipes are shut; a child it left behind
-    // holding them open is killed with the group at the limit.
-    child.on('close', () => {
+      ended();
+    };
+    const finish = () => {
+      if (done) return;
+      done = true;
       clearTimeout(timer);
-      running.delete(child);
-      if (!timedOut) killGroup(child);
+      clearTimeout(grace);
+      exited(null, null);
+      // Whatever the plugin left in its group, holding nothing the host reads, goes with it.
+      if (!limit) killGroup(child);
+      const output = out ? out.end() : null;
       resolve({
         ...exit,
         error: failure,
-        timedOut,
-        ms: exitedAt || ms(),
-        stdout: child.stdout ? Buffer.concat(out) : null,
+        timedOut: limit !== null,
+        limit,
+        left,
+        stdout: output ? output.bytes : null,
+        output,
         stderr: Buffer.concat(err),
       });
-    });
+    };
+    const timer = setTimeout(() => {
+      limit = exit ? 'held' : 'running';
+      killGroup(child);
+      grace = setTimeout(() => {
+        left = true;
+        child.stdout?.destroy();
+        child.stderr?.destroy();
+        finish();
+      }, GRACE_MS);
+    }, limitMs);
+    child.on('error', (error) => (failure = error));
+    child.on('exit', exited);
+    // 'close' comes when the process has exited and its pipes are shut.
+    child.on('close', finish);
   });
 }
 
@@ -87,4 +108,4 @@ const awake = () => (canSee ? [...running].filter((child) => !asleep(child.pid))
 // interpreter is found.
 const hostEnvironment = (request) => ({ PATH: process.env.PATH || '/usr/local/bin:/usr/bin:/bin', ...request });
 
-module.exports = { launch, hostEnvironment, awake };
+module.exports = { launch, hostEnvironment, awake, GRACE_MS };

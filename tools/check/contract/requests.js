@@ -6,7 +6,10 @@
 //   json      for http: the query asks for a JSON answer ("action=" or "format=json" in it)
 //   gate      for http: 'open' (no node password), 'refused' or 'admitted' (with a password set)
 //   edge      for http: a query that tells a raw substring match from a parsed one
+//   input     for http: a query with hostile input, judged by the input rules alone
 //   reference run twice directly, so that another host's answer can be held against it
+// A run's `env` holds text; `raw` the values that are bytes and not text (latin1, one character a
+// byte), which the run sets through sh.
 
 const PASSWORD = 'Open Sesame+1'; // a space and a plus: the pwd parameter must be decoded
 const PWD = 'Open+Sesame%2B1';
@@ -105,6 +108,44 @@ const ADMITTED = [
   ['wrong-header-right-pwd', 'a wrong header, then the right pwd', `action=info&pwd=${PWD}`, { HTTP_X_BOT_PASSWORD: 'nope' }, 'pwd'],
 ].map(([name, title, query, env, place]) => ({ ...locked(`admitted-${name}`, title, query, env, 'admitted'), place }));
 
+// Ordinary hostile input: what browsers and hosts send, and real plugins break on. A query is
+// written as its bytes (latin1, one character a byte); one that is not UTF-8 goes in `raw`. The
+// longest is 100 KB: Linux passes a variable of up to 128 KiB, and so a host may.
+const LONGEST = 100000;
+const filled = (prefix, unit, length) => prefix + unit.repeat(Math.ceil(length / unit.length)).slice(0, length - prefix.length);
+const utf8 = new TextDecoder('utf-8', { fatal: true });
+function input(name, title, bytes, env = {}) {
+  let text = null;
+  try {
+    text = utf8.decode(Buffer.from(bytes, 'latin1'));
+  } catch {
+    // Not text: set as bytes.
+  }
+  const run = http(`input-${name}`, title, text ?? undefined, { env, gate: env.BOT_PASSWORD ? 'refused' : 'open', input: true });
+  return text === null ? { ...run, raw: { QUERY_STRING: bytes }, json: isJsonQuery(bytes) } : run;
+}
+const utf8Bytes = (text) => Buffer.from(text, 'utf8').toString('latin1');
+const INPUT = [
+  input('quotes', 'quotes and backslashes, raw and percent-encoded', `action=say"hi"\\'%22%5C%27`),
+  input('controls', 'control bytes, percent-encoded', 'action=a%01%07%08%09%0A%0D%1B%1F%7Fb&msg=%0D%0A'),
+  input('nul', '%00, a NUL byte', 'action=a%00b&msg=%00'),
+  input('text', 'non-ASCII text, percent-encoded UTF-8', 'action=caf%C3%A9-%E2%82%AC-%F0%9F%98%80&msg=%E4%B8%AD%E6%96%87'),
+  input('text-raw', 'non-ASCII text, UTF-8 not encoded', utf8Bytes('action=café-€-😀')),
+  input('percent', '% not followed by two hex digits', 'q=%zz%4&action=100%'),
+  input('not-utf8', 'bytes that are not UTF-8, percent-encoded', 'action=%FF%FE-%C3%28-%C0%AF-%ED%A0%80-%F4%90%80%80-%E2%82'),
+  input('not-utf8-raw', 'bytes that are not UTF-8, not encoded', 'action=caf\xe9-\xff\xfe'),
+  input('plus', '+ for a space and %2B for a plus', 'action=a+b%2Bc+&msg=+%2B+'),
+  input('repeated', 'repeated keys', 'action=x&action=info&msg=1&msg=2&action='),
+  input('empty', 'empty keys and values', '=&&=x&action=&msg=&&'),
+  input('long-action', 'an action of 1,000 bytes', filled('action=', 'a', 1007)),
+  input('4k', 'a query of 4 KiB', filled('action=echo&msg=', 'm', 4096)),
+  input('100k', 'a query of 100 KB', filled('action=echo&msg=', 'x', LONGEST)),
+  input('many', '5,000 parameters', filled('', 'p=1&', 20000) + 'action=info'),
+  input('page', 'the page, with every kind of value above', `q=a"b\\c'%22%00%01%FF%zz+%&q=&=&x=caf\xe9+${utf8Bytes('€')}`),
+  input('page-long', 'the page, for a query of 100 KB', filled('q=', 'x', LONGEST)),
+  input('locked', 'a node password set, and a pwd that does not decode', 'action=info&pwd=100%&pwd=%FF%zz', LOCKED),
+];
+
 // Hostile hosts: each takes an answer of the plugin's and hands over standard output its own way.
 // [host, what it does]
 const HOSTS = [
@@ -123,6 +164,6 @@ const HOSTILE = HOSTS.flatMap(([host, what]) =>
   }),
 );
 
-const RUNS = [...META, ...VERSION, ...OPEN, ...EDGES, ...REFUSED, ...WRONG, ...ADMITTED, ...HOSTILE];
+const RUNS = [...META, ...VERSION, ...OPEN, ...EDGES, ...REFUSED, ...WRONG, ...ADMITTED, ...INPUT, ...HOSTILE];
 
 module.exports = { RUNS, PASSWORD, PWD, UNKNOWN_ACTION, isJsonQuery, HOSTS };

@@ -2,6 +2,7 @@
 // The framing of every HTTP answer, and the kind of answer a query asks for: JSON when the query
 // string holds "action=" or "format=json", the page otherwise.
 const { headerValues, mediaType } = require('../answer');
+const { showText } = require('../show');
 const { answerOf, came, isHttp, notJson, notHtml } = require('./judging');
 
 const answered = (run) => isHttp(run) && run.gate !== 'refused';
@@ -40,7 +41,7 @@ module.exports = [
       if (lines.length === 0) return null;
       const code = /^(\d{3})(?: .*)?$/.exec(lines[0]);
       if (lines.length === 1 && code && Number(code[1]) >= 100 && Number(code[1]) <= 599) return null;
-      return { expected: 'one line "Status: NNN reason", NNN from 100 to 599', came: lines.map((line) => `Status: ${line}`).join(' | ') };
+      return { expected: 'one line "Status: NNN reason", NNN from 100 to 599', came: lines.map((line) => `Status: ${showText(line)}`).join(' | ') };
     },
   },
   {
@@ -51,7 +52,7 @@ module.exports = [
     judge(result) {
       const types = headerValues(answerOf(result), 'content-type');
       if (types.length === 1 && mediaType(types[0]).includes('/')) return null;
-      return { expected: 'one Content-Type header naming a media type', came: types.length ? types.map((t) => `Content-Type: ${t}`).join(' | ') : 'no Content-Type header' };
+      return { expected: 'one Content-Type header naming a media type', came: types.length ? types.map((t) => `Content-Type: ${showText(t)}`).join(' | ') : 'no Content-Type header' };
     },
   },
   {

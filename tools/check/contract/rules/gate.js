@@ -60,7 +60,7 @@ module.exports = [
     id: 'gate.open',
     level: 'must',
     title: 'with BOT_PASSWORD unset or empty there is no gate',
-    applies: (run) => run.mode === 'http' && run.gate === 'open' && !run.host,
+    applies: (run) => run.mode === 'http' && run.gate === 'open' && !run.host && !run.input,
     judge: notAdmitted,
   },
 ];

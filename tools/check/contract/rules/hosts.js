@@ -8,22 +8,29 @@ const { ending, came } = require('./judging');
 const CRASHES = new Set(['SIGSEGV', 'SIGBUS', 'SIGABRT', 'SIGILL', 'SIGFPE', 'SIGSYS', 'SIGTRAP']);
 const under = (...hosts) => (run) => hosts.includes(run.host);
 
-// With no reader: an end within the limit, by an exit or by SIGPIPE.
+// With no reader: an end within the limit, by an exit or by SIGPIPE. An output held open by a
+// process the plugin left, after the plugin itself ended, is proc.time-limit's to report.
 function endsAlone(result, run, { limitSeconds }) {
-  if (!result.timedOut && !CRASHES.has(result.signal)) return null;
+  if (result.limit === 'held' || (!result.timedOut && !CRASHES.has(result.signal))) return null;
   return { expected: `an end within ${limitSeconds} s, any exit status or SIGPIPE`, came: ending(result) };
 }
 
-const whole = (result, run, context) => result.received && sameAnswer(context.references(run.of), result.received);
+// The answers a plain pipe gave to the same request: the direct runs, and the one made right after
+// this run, so that an answer that changes with the time is held against one of its own time.
+const plainAnswers = (result, run, context) => [...context.references(run.of), ...(result.plain ? [result.plain] : [])];
+const whole = (result, run, context) => result.received && sameAnswer(plainAnswers(result, run, context), result.received);
+const wholeLength = (result, run, context) => plainAnswers(result, run, context)[0].length;
 
 // With a reader that stays: what it received is the whole answer, or the exit status is not 0.
 // Without a direct answer to hold it against (the direct run timed out, which proc.time-limit
 // reports) only the exit is judged.
 function wholeOrFailure(result, run, context) {
   if (result.timedOut) return endsAlone(result, run, context);
-  if (result.code !== 0 || context.references(run.of).length === 0 || whole(result, run, context)) return null;
-  const length = context.references(run.of)[0].length;
-  return { expected: `the whole answer (${length} bytes, as a direct run gives it) or a non-zero exit`, came: came(result, result.received) };
+  if (result.code !== 0 || plainAnswers(result, run, context).length === 0 || whole(result, run, context)) return null;
+  return {
+    expected: `the whole answer (${wholeLength(result, run, context)} bytes, as a direct run gives it) or a non-zero exit`,
+    came: came(result, result.received),
+  };
 }
 
 module.exports = [
@@ -76,8 +83,8 @@ module.exports = [
     title: 'on a full non-blocking standard output the plugin waits and delivers the whole answer',
     applies: under('nonblocking', 'nonblocking-room'),
     judge(result, run, context) {
-      if (context.references(run.of).length === 0 || whole(result, run, context)) return null;
-      return { expected: `the whole answer (${context.references(run.of)[0].length} bytes)`, came: came(result, result.received) };
+      if (plainAnswers(result, run, context).length === 0 || whole(result, run, context)) return null;
+      return { expected: `the whole answer (${wholeLength(result, run, context)} bytes)`, came: came(result, result.received) };
     },
   },
 ];

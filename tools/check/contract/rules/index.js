@@ -5,6 +5,7 @@ module.exports = [
   ...require('./frame'),
   ...require('./gate'),
   ...require('./process'),
+  ...require('./input'),
   ...require('./hosts'),
   ...require('./shape'),
   ...require('./server'),

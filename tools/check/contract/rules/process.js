@@ -14,13 +14,13 @@ module.exports = [
     applies: direct,
     timeouts: true, // judged on runs cut off at the limit, which every other rule leaves out
     judge: (result, run, { limitSeconds }) =>
-      result.timedOut ? { expected: `an end within ${limitSeconds} s`, came: `${ending(result)}, having written ${showBytes(result.stdout || '')}` } : null,
+      result.timedOut ? { expected: `an end within ${limitSeconds} s, the output closed`, came: `${ending(result)}; written: ${showBytes(result.stdout || '', undefined, result.output?.length)}` } : null,
   },
   {
     id: 'proc.exit',
     level: 'must',
     title: 'an HTTP request ends with exit status 0 after its answer',
-    applies: (run) => direct(run) && run.mode === 'http',
+    applies: (run) => direct(run) && run.mode === 'http' && !run.input,
     judge: (result) => (result.code === 0 ? null : { expected: 'exit 0', came: came(result) }),
   },
   {

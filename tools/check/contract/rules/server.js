@@ -1,11 +1,12 @@
 'use strict';
 // The same requests through a real CGI host, lighttpd, where it is installed: what a browser
 // receives must agree with the plugin's direct answers (the Status line as the HTTP status, the
-// content type, the body).
+// content type, the body), the two made before the check and one made right after each request.
 const { findLighttpd, startLighttpd, get } = require('../lighttpd');
-const { readAnswer, contentType, sameAnswer } = require('../answer');
-const { PASSWORD, PWD, UNKNOWN_ACTION } = require('../requests');
-const { showBytes, checkerFor } = require('../show');
+const { readAnswer, contentType, sameAnswer, asServed } = require('../answer');
+const { runDirect } = require('../direct');
+const { RUNS, PASSWORD, PWD, UNKNOWN_ACTION } = require('../requests');
+const { showBytes, showText, checkerFor } = require('../show');
 
 // [route and query, request headers, the direct run it must agree with]
 const REQUESTS = [
@@ -17,9 +18,6 @@ const REQUESTS = [
   ['/locked?action=info', { Authorization: 'Bearer ' + PASSWORD }, 'admitted-bearer-json'],
   [`/locked?action=info&pwd=${PWD}`, {}, 'admitted-pwd-json'],
 ];
-
-// An answer cut down to what a browser sees of it: the content type and the body.
-const seen = (type, body) => Buffer.concat([Buffer.from(`Content-Type: ${type}\r\n\r\n`, 'latin1'), body]);
 
 module.exports = [
   {
@@ -40,23 +38,24 @@ module.exports = [
       let compared = 0;
       try {
         for (const [target, headers, name] of REQUESTS) {
-          const direct = (results.get(name) || []).filter((result) => !result.timedOut && result.stdout && result.stdout.length);
+          const direct = (results.get(name) || []).filter((result) => !result.timedOut && result.output && result.output.length);
           if (direct.length === 0) continue;
           compared++;
-          const readings = direct.map((result) => readAnswer(result.stdout));
-          const [first] = readings;
+          const [first] = direct.map((result) => readAnswer(result.stdout));
           const response = await get(server.port, target, headers, limitMs + 1000);
+          const plain = await runDirect(plugin, RUNS.find((run) => run.name === name), { directory, limitMs });
+          if (!plain.timedOut && plain.output && plain.output.length) direct.push(plain);
           const sent = Object.entries(headers).map(([key, value]) => ` with ${key}: ${value}`).join('');
           const finding = { run: `GET ${target}${sent}` };
-          const expected = `status ${first.status}, Content-Type: ${contentType(first)}, the body of a direct run (${first.body.length} bytes)`;
+          const expected = `status ${first.status}, Content-Type: ${showText(contentType(first) ?? '(none)')}, the body of a direct run (${direct[0].output.bodyLength} bytes)`;
           if (response.error) findings.push({ ...finding, expected, came: `no HTTP answer: ${response.error.message}` });
           else {
             const type = response.headers['content-type'];
             const same =
               response.status === first.status &&
               type === contentType(first) &&
-              sameAnswer(readings.map((reading) => seen(contentType(reading), reading.body)), seen(type, response.body));
-            if (!same) findings.push({ ...finding, expected, came: `status ${response.status}, Content-Type: ${type}, body ${showBytes(response.body)}` });
+              sameAnswer(direct.map((result) => asServed(contentType(readAnswer(result.stdout)), result.output)), asServed(type, response.body));
+            if (!same) findings.push({ ...finding, expected, came: `status ${response.status}, Content-Type: ${showText(type ?? '(none)')}, body ${showBytes(response.body)}` });
           }
         }
       } finally {

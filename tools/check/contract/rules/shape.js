@@ -1,7 +1,7 @@
 'use strict';
 // What a host and a browser are better served by, and no host fails without: the warnings.
 const { headerValues } = require('../answer');
-const { showBytes } = require('../show');
+const { showBytes, showText } = require('../show');
 const { answerOf, jsonOf, isHttp } = require('./judging');
 
 // Every JSON answer: admitted JSON requests and refusals.
@@ -16,7 +16,7 @@ const headerRule = (id, title, name, wanted, test) => ({
   judge(result) {
     const values = headerValues(answerOf(result), name);
     if (test(values.join(', ').toLowerCase())) return null;
-    return { expected: `${name}: ${wanted}`, came: values.length ? values.map((v) => `${name}: ${v}`).join(' | ') : `no ${name} header` };
+    return { expected: `${name}: ${wanted}`, came: values.length ? values.map((v) => `${name}: ${showText(v)}`).join(' | ') : `no ${name} header` };
   },
 });
 
@@ -31,7 +31,8 @@ module.exports = [
     applies: jsonAnswer,
     judge(result) {
       const { body } = answerOf(result);
-      if (jsonOf(result).problem || body.indexOf(0x0a) === body.length - 1) return null; // others tell of no JSON
+      const { problem, unread } = jsonOf(result);
+      if (problem || unread || body.indexOf(0x0a) === body.length - 1) return null; // others tell of no JSON
       return { expected: 'one line of JSON, then a line feed', came: showBytes(body) };
     },
   },
@@ -41,8 +42,8 @@ module.exports = [
     title: 'a JSON body is an object whose first member is "ok", a boolean',
     applies: jsonAnswer,
     judge(result) {
-      const { value, problem } = jsonOf(result);
-      if (problem) return null; // dispatch.json and gate.refusal tell
+      const { value, problem, unread } = jsonOf(result);
+      if (problem || unread) return null; // dispatch.json and gate.refusal tell
       const first = value && typeof value === 'object' && !Array.isArray(value) ? Object.keys(value)[0] : undefined;
       if (first === 'ok' && typeof value.ok === 'boolean') return null;
       return { expected: 'an object opening with "ok": true or false', came: showBytes(answerOf(result).body) };
@@ -54,9 +55,9 @@ module.exports = [
     title: 'an action the plugin does not know gets status 200 and "ok": false with an "error" text',
     applies: (run) => run.unknown && isHttp(run),
     judge(result) {
-      const { value, problem } = jsonOf(result);
+      const { value, problem, unread } = jsonOf(result);
       const status = answerOf(result).status;
-      if (!problem && status === 200 && value && value.ok === false && typeof value.error === 'string') return null;
+      if (unread || (!problem && status === 200 && value && value.ok === false && typeof value.error === 'string')) return null;
       return { expected: 'status 200 and {"ok":false,"error":"..."}', came: `status ${status}: ${showBytes(answerOf(result).body)}` };
     },
   },
