@@ -238,10 +238,9 @@ serve:
 screenshots: $(PROGRAM)
 	tools/author/screenshots.js docs
 
-# Times each answer against the floor: a C program that writes the same bytes and exits.
+# Times each answer against the floors: programs that write the same bytes in one write and exit.
 bench: $(PROGRAM) $(PROGRAM)-musl
-	CXX='$(CXX)' CXXFLAGS='$(CXXFLAGS)' LDFLAGS='$(LDFLAGS)' MUSL_CXX='$(MUSL_CXX)' MUSL_SPECS='$(MUSL_SPECS)' \
-	NATIVE_LINK='$(NATIVE_LINK)' MUSL_LINK='$(MUSL_LINK)' PROGRAM='$(PROGRAM)' tools/measure/bench.js
+	PROGRAM='$(PROGRAM)' tools/measure/bench.js
 
 # A fork of this plugin, with its history: make fork NAME=... DIR=... [REPO=its clone address]
 fork:
