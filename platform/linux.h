@@ -99,11 +99,17 @@ extern "C" [[noreturn]] void exit(int status)
         system_call(SYS_exit_group, status);
 }
 
+// What the linker gathers of the constructors of static objects that need code to start, if a
+// plugin ever has one; nothing else runs them without a C library.
+extern "C" void (*__init_array_start[])(), (*__init_array_end[])();
+
 extern "C" [[noreturn]] __attribute__((used)) void start_process(long *stack)
 {
     const int argc = static_cast<int>(stack[0]);
     char **argv = reinterpret_cast<char **>(stack + 1);
     environment = argv + argc + 1;
+    for (auto constructor = __init_array_start; constructor != __init_array_end; constructor++)
+        (*constructor)();
     exit(plugin_main(argc, argv));
 }
 
