@@ -67,6 +67,8 @@ constexpr char target_arch[] = "unknown";
 
 #if defined(_WIN32)
 #include "win32.h"
+#elif defined(PLATFORM_NO_LIBC)
+#include "linux.h"
 #else
 #include "posix.h"
 #endif

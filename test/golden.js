@@ -10,7 +10,7 @@
 //             list of processes), written in the golden file as a placeholder, "load1":<load1>; the
 //             node facts are masked in every answer without being named
 //   perBuild  the builds whose answer differs on purpose, by a word of the platform they report
-//             (os, arch or libc: 'windows', 'musl', 'aarch64'); such a build's answer is kept in
+//             (os, arch or libc: 'windows', 'none', 'aarch64'); such a build's answer is kept in
 //             NAME.WORD.txt, written by `make golden` run with that build, and the row's live members
 //             need not stand in it
 // as in { name: 'load', query: 'action=load', live: ['load1', 'load5'], perBuild: ['windows'] }.

@@ -5,6 +5,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
 const { command, underLauncher, sanitized, run } = require('../support/plugin');
+const { systemCalls, answerCalls } = require('../../tools/measure/trace.js');
 
 const native = !underLauncher;
 // valgrind cannot run a sanitizer build, and what its runtime opens is not the program's doing.
@@ -34,17 +35,12 @@ test('each answer leaves in one write, and no file is opened once the program ru
   for (const [name, env] of requests)
     await t.test(name, () => {
       const expectedBytes = run({ env }).stdout.length;
-      const result = spawnSync('strace', ['-e', 'trace=write,writev,open,openat,brk,mmap,mremap', command], { env });
-      const calls = result.stderr.toString().split('\n');
       // A static build asks the kernel for no memory at all unless it has a heap, which valgrind
       // cannot see in it; a dynamic one's loader maps the C library, and valgrind checks its heap.
-      if (!calls.some((line) => /libc\.so/.test(line)))
-        assert.deepEqual(calls.filter((line) => /^(brk|mmap|mremap)\(/.test(line)), [], 'a static build that asks the kernel for memory');
-      // The loader opens the C library before main; after the first write nothing may be opened.
-      const writes = calls.filter((line) => /^writev?\(1,/.test(line));
+      const { writes, opened, memory } = answerCalls(systemCalls([command], env));
+      assert.deepEqual(memory, [], 'a static build that asks the kernel for memory');
       assert.equal(writes.length, 1, writes.join('\n'));
       assert.match(writes[0], new RegExp(`= ${expectedBytes}$`));
-      const afterLibc = calls.slice(calls.findLastIndex((line) => /libc\.so/.test(line)) + 1);
-      assert.deepEqual(afterLibc.filter((line) => /^open/.test(line)), []);
+      assert.deepEqual(opened, []);
     });
 });

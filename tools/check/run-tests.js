@@ -75,16 +75,16 @@ const RUNS_IN_ORDER = [
     report: formatReport,
   },
   { name: 'native', build: ['all'], tests: SUITE },
-  { name: 'musl', build: ['musl'], tests: SUITE, env: { PLUGIN_CMD: `./${PROGRAM}-musl`, PLUGIN_PLATFORM: 'linux x86_64 musl' } },
+  { name: 'musl', build: ['musl'], tests: SUITE, env: { PLUGIN_CMD: `./${PROGRAM}-musl`, PLUGIN_PLATFORM: 'linux x86_64 none' } },
   { name: 'debug', build: ['debug'], tests: SUITE, env: { PLUGIN_CMD: `./${PROGRAM}-debug` } },
   { name: 'win64', build: ['win64'], tests: SUITE, launcher: ['tools/check/with-wine'] },
   {
     name: 'arm64', build: ['arm64'], tests: SUITE,
-    env: { PLUGIN_CMD: `qemu-aarch64 ./${PROGRAM}-arm64`, PLUGIN_PLATFORM: 'linux aarch64 musl' },
+    env: { PLUGIN_CMD: `qemu-aarch64 ./${PROGRAM}-arm64`, PLUGIN_PLATFORM: 'linux aarch64 none' },
   },
   {
     name: 'armhf', build: ['armhf'], tests: SUITE,
-    env: { PLUGIN_CMD: `qemu-arm ./${PROGRAM}-armhf`, PLUGIN_PLATFORM: 'linux arm musl' },
+    env: { PLUGIN_CMD: `qemu-arm ./${PROGRAM}-armhf`, PLUGIN_PLATFORM: 'linux arm none' },
   },
   // Once, not per build: the fork command, the stand-in host, what each build links, the release.
   { name: 'repository', build: ['all', 'musl', 'win64'], tests: testFiles('checks/repository', 'checks/contract-checker') },

@@ -1,76 +1,63 @@
 'use strict';
-// What the bench measures: each build of the plugin (native, dynamic against glibc; musl, static)
-// and, for each request, two floors, C programs that write the plugin's answer in one write and
-// exit (floor.c): the same-flags floor, built with the plugin's compiler and link flags, and the
-// plain floor, built with the system's defaults (gcc -O2 -s; musl-gcc -O2 -static -s).
+// What the bench measures: each build of the plugin (native, dynamic against glibc; static, the
+// build of make musl, which starts without a C library) and, for each request, two floors that
+// write the plugin's answer byte for byte in one write and exit:
+//   the raw floor    no C library at all: the kernel starts it at an entry point that makes the
+//                    write and exits (raw-floor.c, gcc -O2 -static -nostdlib -s); the least a
+//                    process can cost, the same for both builds
+//   the plain floor  the plainest C program of the build's kind, built with the system's defaults
+//                    (floor.c: gcc -O2 -s for the native build, musl-gcc -O2 -static -s for the
+//                    static one)
 const fs = require('node:fs');
 const path = require('node:path');
-const { fail, words, hostEnv, runOk } = require('./run.js');
+const { fail, hostEnv, runOk } = require('./run.js');
 
 const OUT = 'build/bench';
 const env = process.env;
-const CXXFLAGS = words(env.CXXFLAGS ?? '-O2');
-const LDFLAGS = words(env.LDFLAGS ?? '');
 
-// The compilers and link flags of the Makefile's native and musl builds, and the plain floors'.
 function builds(program) {
   return [
-    {
-      name: 'native',
-      executable: env.BENCH_NATIVE || `./${program}`,
-      compiler: env.CXX || 'g++',
-      link: [...words(env.NATIVE_LINK ?? '-Wl,--as-needed'), ...LDFLAGS],
-      plain: ['gcc', '-O2', '-s'],
-    },
-    {
-      name: 'musl',
-      executable: env.BENCH_MUSL || `./${program}-musl`,
-      compiler: env.MUSL_CXX || 'g++',
-      link: ['-specs', env.MUSL_SPECS || '/usr/lib/x86_64-linux-musl/musl-gcc.specs', ...words(env.MUSL_LINK ?? '-static -s')],
-      plain: ['musl-gcc', '-O2', '-static', '-s'],
-    },
+    { name: 'native', executable: env.BENCH_NATIVE || `./${program}`, plain: ['gcc', '-O2', '-s'] },
+    { name: 'static', executable: env.BENCH_STATIC || `./${program}-musl`, plain: ['musl-gcc', '-O2', '-static', '-s'] },
   ];
 }
 
 const REQUESTS = [
   { name: 'page', env: { QUERY_STRING: '' } },
-  { name: 'info', env: { QUERY_STRING: 'action=info' }, live: true },
+  { name: 'info', env: { QUERY_STRING: 'action=info' } },
   { name: 'echo', env: { QUERY_STRING: 'action=echo&msg=hello%2C+world' } },
   { name: '401', env: { BOT_PASSWORD: 's3cret', QUERY_STRING: 'action=info' } },
   { name: '--meta', env: {}, args: ['--meta'] },
 ];
-
-function compileC(compiler, source, output, flags) {
-  runOk(compiler, ['-x', 'c', ...CXXFLAGS, '-o', output, source, ...flags]);
-}
+const RAW = ['gcc', '-O2', '-static', '-nostdlib', '-s'];
 
 // Copies each build (so that a rebuild while the bench runs changes nothing it measures), captures
-// each of its answers and compiles the two floors that write it, which must write the same bytes.
-// Each build gets { program, answers, floors, plainFloors } by request name.
+// each of its answers and compiles the floors that write it, which must write the same bytes. Each
+// build gets { program, answers, rawFloors, plainFloors } by request name.
 function buildFloors(program, measured) {
   fs.mkdirSync(OUT, { recursive: true });
-  compileC(env.CXX || 'g++', 'tools/measure/peak-rss.c', `${OUT}/peak-rss`, LDFLAGS);
   for (const build of measured) {
     if (!fs.existsSync(build.executable)) fail(`${build.executable} is missing: run make bench`);
     fs.mkdirSync(`${OUT}/${build.name}`, { recursive: true });
     build.program = `./${OUT}/${build.name}/${program}`;
     fs.copyFileSync(build.executable, build.program);
-    Object.assign(build, { answers: {}, floors: {}, plainFloors: {} });
+    Object.assign(build, { answers: {}, rawFloors: {}, plainFloors: {} });
     for (const request of REQUESTS) {
       const answer = runOk(build.program, request.args ?? [], { env: hostEnv(request.env) }).stdout;
       const slug = request.name.replace(/^-+/, '');
       const bytes = path.resolve(`${OUT}/${build.name}/${slug}.inc`);
       fs.writeFileSync(bytes, [...answer].join(',') + '\n');
-      const floor = `./${OUT}/${build.name}/floor-${slug}`;
-      compileC(build.compiler, 'tools/measure/floor.c', floor, [`-DANSWER="${bytes}"`, ...build.link]);
-      const plain = `./${OUT}/${build.name}/plain-${slug}`;
-      const [compiler, ...flags] = build.plain;
-      runOk(compiler, [...flags, `-DANSWER="${bytes}"`, '-o', plain, 'tools/measure/floor.c']);
-      for (const made of [floor, plain])
-        if (!runOk(made, []).stdout.equals(answer)) fail(`${made} does not write the plugin's ${request.name} answer byte for byte`);
+      const floors = [
+        [build.rawFloors, `raw-${slug}`, RAW, 'tools/measure/raw-floor.c'],
+        [build.plainFloors, `plain-${slug}`, build.plain, 'tools/measure/floor.c'],
+      ];
+      for (const [kept, name, [compiler, ...flags], source] of floors) {
+        const floor = `./${OUT}/${build.name}/${name}`;
+        runOk(compiler, [...flags, `-DANSWER="${bytes}"`, '-o', floor, source]);
+        if (!runOk(floor, []).stdout.equals(answer)) fail(`${floor} does not write the plugin's ${request.name} answer byte for byte`);
+        kept[request.name] = floor;
+      }
       build.answers[request.name] = answer;
-      build.floors[request.name] = floor;
-      build.plainFloors[request.name] = plain;
     }
   }
 }

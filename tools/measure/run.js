@@ -12,8 +12,6 @@ function fail(message) {
   process.exit(1);
 }
 
-const words = (text) => text.split(/\s+/).filter(Boolean);
-
 // The environment the host gives a plugin: the request's variables and a plain PATH.
 const hostEnv = (requestEnv) => ({ PATH: '/usr/local/bin:/usr/bin:/bin', ...requestEnv });
 
@@ -35,4 +33,4 @@ function firstLine(command, args) {
   return result.status === 0 ? result.stdout.split('\n')[0].trim() : 'unknown';
 }
 
-module.exports = { servers, fail, words, hostEnv, run, runOk, firstLine };
+module.exports = { servers, fail, hostEnv, run, runOk, firstLine };
