@@ -45,38 +45,26 @@ WARNINGS = -Wall -Wextra -Wpedantic -Wshadow
 COMPILE  = $(LANGUAGE) $(WARNINGS) $(CXXFLAGS)
 
 # One flag group per target. The static Linux builds (musl, arm64, armhf) and the Windows build are
-# static and stripped: they are made to be copied to other nodes.
-#
-# The link layout, for a process that lives some sixty microseconds (measured with make bench):
-#   -z noseparate-code  code and constants share one load segment: 2 segments to map, not 4, and
-#                       2 page faults fewer
-#   -z norelro          static data in one page, not split for a read-only part: 1-2 faults
-#                       fewer, and for glibc's loader one mprotect call fewer
-# (--build-id=none and -z now were measured too and changed nothing.)
+# static and stripped: they are made to be copied to other nodes. The link layout, for a process
+# that lives some sixty microseconds (docs/performance.md): code and constants in one load segment
+# (-z noseparate-code), static data in one page (-z norelro). The native link's options are a
+# speed-up, not a requirement: each is given where the linker of this compiler takes it.
 LAYOUT       = -Wl,-z,noseparate-code,-z,norelro
-# The native link's options are a speed-up, not a requirement: each is given where the linker of
-# this compiler takes it (GNU ld and lld do; Apple's does not), as a one-line link tried once, on
-# the first build that needs them.
-AS_NEEDED    = -Wl,--as-needed
-link_takes   = $(shell mkdir -p build && echo 'int main() { return 0; }' | \
-                 $(CXX) $(CXXFLAGS) -x c++ - -o build/link-probe $(1) $(LDFLAGS) >/dev/null 2>&1 && echo '$(1)')
-NATIVE_LINK  = $(eval NATIVE_LINK := $(call link_takes,$(AS_NEEDED)) $(call link_takes,$(LAYOUT)))$(NATIVE_LINK)
+NATIVE_LINK  = $(shell CXX='$(CXX)' CXXFLAGS='$(CXXFLAGS)' LDFLAGS='$(LDFLAGS)' tools/build/link-options -Wl,--as-needed $(LAYOUT))
 # The static Linux builds start without a C library, through the platform layer's own entry point
-# and system calls (platform/linux.h): a run is the kernel's work and the plugin's, and nothing of
-# a C library's start-up. musl's headers declare what the program calls, standing in for glibc's
-# under the C++ library's own headers (those of the compiler used), whose glibc version test is
-# answered "no"; musl-dev of each architecture ships the specs file that points the compiler at
-# them. Nothing of musl is linked; libgcc gives the arithmetic a processor lacks. No stack
-# protector, whose canary lives in the thread area that only a C library sets up; not
-# position-independent, so that tables of pointers lie among the constants, not in data of their own.
+# and system calls (platform/linux.h). musl's headers (musl-dev of each architecture ships the specs
+# file that points the compiler at them) declare what the program calls, standing in for glibc's
+# under the C++ library's own, whose glibc version test is answered "no"; nothing of musl is
+# linked, and libgcc gives the arithmetic a processor lacks. No stack protector, whose canary lives
+# in the thread area only a C library sets up; not position-independent, so that tables of pointers
+# lie among the constants.
 NO_LIBC      = -DPLATFORM_NO_LIBC -fno-stack-protector -fno-pie -static -nostdlib -no-pie -s $(LAYOUT) -lgcc
-cxx_headers  = $(shell $(1) -xc++ -E -v - </dev/null 2>&1 | \
-                 sed -n 's,^ \(/.*/c++/.*\),-isystem \1,p')
+cxx_headers  = $(shell $(1) -xc++ -E -v - </dev/null 2>&1 | sed -n 's,^ \(/.*/c++/.*\),-isystem \1,p')
 static_flags = -specs $(1) $(call cxx_headers,$(2)) '-D__GLIBC_PREREQ(major,minor)=0' $(NO_LIBC)
-# x86-64: data of more than 16 KiB (the output buffer) goes after all other static data, so that
-# the few variables a run writes lie in one page, with the start of the buffer: a JSON answer of a
-# few KiB touches one page of data, not two or three.
-MUSL_FLAGS   = $(call static_flags,$(MUSL_SPECS),$(MUSL_CXX)) -mcmodel=medium -mlarge-data-threshold=16384
+# x86-64: the static data starts a page of its own, and the output buffer (over 16 KiB) goes after
+# the rest, so that the few variables a run writes share one page with the start of the buffer,
+# whatever the length of the code: a JSON answer of a few KiB touches one page of data.
+MUSL_FLAGS   = $(call static_flags,$(MUSL_SPECS),$(MUSL_CXX)) -mcmodel=medium -mlarge-data-threshold=16384 -Wl,-Tbss=0x10000000
 ARM64_FLAGS  = $(call static_flags,$(ARM64_SPECS),$(ARM64_CROSS)g++)
 ARMHF_FLAGS  = $(call static_flags,$(ARMHF_SPECS),$(ARMHF_CROSS)g++)
 # Windows: no link time stamp in the executable, so that the same source gives the same bytes.
@@ -90,11 +78,10 @@ FUZZ_FLAGS = -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=al
              -DPLUGIN_SOURCE='"../../$(SOURCE)"'
 FUZZER     = build/fuzz_request
 
-# $(call need,command or file,what provides it): stops the target when it is missing, naming the
-# Debian package that tools/check/install-deps installs for it.
+# $(call need,command or file): stops the target when it is missing, naming the Debian package
+# that tools/install-deps installs for it.
 need = @{ test -e "$(1)" || command -v "$(1)"; } >/dev/null || \
-	{ echo "make: $@ needs $(1); install the Debian package $$(tools/check/install-deps --package-of '$(1)')" >&2; exit 1; }
-
+	{ echo "make: $@ needs $(1); install the Debian package $$(tools/install-deps --package-of '$(1)')" >&2; exit 1; }
 # $(call build,compiler,sources and flags,command or file it needs)
 define build
 $(call need,$(3))
@@ -108,6 +95,8 @@ armhf: $(PROGRAM)-armhf
 win64: $(PROGRAM).exe
 debug: $(PROGRAM)-debug
 
+# Conflict markers that a merge left behind stop every build, the golden answers and the tests,
+# naming the file and line (tools/fork/markers); make update refuses to start on them too.
 $(PROGRAM): $(INPUTS) | markers
 	$(call build,$(CXX),$(SOURCE) $(NATIVE_LINK) $(LDFLAGS),$(CXX))
 $(PROGRAM)-musl: $(INPUTS) | markers
@@ -123,70 +112,35 @@ $(PROGRAM).exe: $(INPUTS) | markers
 	$(call build,$(CROSS)g++,$(SOURCE) $(WIN64_FLAGS),$(CROSS)g++)
 $(PROGRAM)-debug: $(INPUTS) checks/debug/sanitizer_options.cpp | markers
 	$(call build,$(CXX),$(SOURCE) checks/debug/sanitizer_options.cpp $(SANITIZE) $(LDFLAGS),$(CXX))
-
 $(FUZZER): checks/fuzz/fuzz_request.cpp $(INPUTS) | markers
 	$(call build,$(FUZZ_CXX),checks/fuzz/fuzz_request.cpp $(FUZZ_FLAGS),$(FUZZ_CXX))
-
-# Conflict markers that a merge left behind stop every build, the golden answers and the tests,
-# naming the file and line; make update refuses to start on them too.
 markers:
-	@tools/check/markers
+	@tools/fork/markers
 
-# Fuzzes the request path for FUZZ_SECONDS from the seeds in checks/fuzz/corpus/; what it finds,
-# and any failing input (build/fuzz-crash-*), stays in build/.
+# The page's texts: each file of src/page/ as a text of page.inc, which the page writer sends.
+$(GEN)/page.inc: $(wildcard src/page/*) src/page $(SOURCE) tools/build/page-texts
+	@mkdir -p $(@D)
+	@tools/build/page-texts $(SOURCE) > $@.new && mv $@.new $@ || { rm -f $@.new; exit 1; }
+
+# What the fuzzer finds, and any failing input (build/fuzz-crash-*), stays in build/.
 fuzz: $(FUZZER)
 	@mkdir -p build/fuzz-corpus
 	$(FUZZER) -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=4096 -print_final_stats=1 \
 		-dict=checks/fuzz/request.dict -artifact_prefix=build/fuzz- build/fuzz-corpus checks/fuzz/corpus
 
-# Each file of src/page/ becomes one text of $(GEN)/page.inc, page::NAME_EXTENSION (style.css is
-# page::style_css), as a raw string literal in which @PLUGIN_NAME@ and @PLUGIN_VERSION@ become the
-# plugin's name and version. The page writer in the source sends them in its order; a file it does
-# not send stops the build, naming it. In HTML and CSS the line breaks, and the indentation after
-# them, are for the reader and are not sent: the lines are joined, and an empty line stands for a
-# line break that is sent. A stylesheet is sent inside a style element; a script inside a script
-# element, as it stands less an editor's final line feed.
-PAGE_FILES = $(sort $(notdir $(wildcard src/page/*)))
-JOIN_LINES = awk '{ sub(/^[ \t]+/, ""); printf "%s", ($$0 == "" ? "\n" : $$0) }'
-DROP_FINAL_LINE_FEED = awk 'NR > 1 { print line } { line = $$0 } END { printf "%s", line }'
-AS_LITERAL = { printf 'R"page('; cat; printf ')page"'; } | \
-             sed 's/@PLUGIN_NAME@/)page" PLUGIN_NAME R"page(/g; s/@PLUGIN_VERSION@/)page" PLUGIN_VERSION R"page(/g'
-$(GEN)/page.inc: $(wildcard src/page/*) src/page $(SOURCE) Makefile
-	@mkdir -p $(@D)
-	@for file in $(PAGE_FILES); do \
-		text=$$(echo "$$file" | tr .- __); \
-		case $$text in \
-		[a-z]*) ;; \
-		*) echo "make: src/page/$$file: a page file's name starts with a letter (a-z)" >&2; exit 1 ;; \
-		esac; \
-		case $$text in *[!a-z0-9_]*) \
-			echo "make: src/page/$$file: name page files with a-z, 0-9, - and _, and a dot before the extension" >&2; exit 1 ;; \
-		esac; \
-		grep -q -w "page::$$text" $(SOURCE) || { \
-			echo "make: src/page/$$file is not sent: put page::$$text among the page's pieces in mode_html ($(SOURCE))" >&2; exit 1; }; \
-		printf 'constexpr std::string_view %s = ' "$$text"; \
-		case $$file in \
-		*.css) printf '<style>'; $(JOIN_LINES) src/page/$$file; printf '</style>' ;; \
-		*.js) printf '<script>\n'; $(DROP_FINAL_LINE_FEED) src/page/$$file; printf '\n</script>' ;; \
-		*) $(JOIN_LINES) src/page/$$file ;; \
-		esac | $(AS_LITERAL); \
-		printf ';\n'; \
-	done > $@.new && mv $@.new $@ || { rm -f $@.new; exit 1; }
-
-# Installs the fastest build this machine can make: the static musl one where musl-tools is
-# installed, which runs in less than half the time the glibc one takes; the native one otherwise.
+# The static musl build where musl-tools is installed, the fastest; the native one otherwise.
 FASTEST   = $(wildcard $(MUSL_SPECS))
-FASTER    = for the faster static musl build, apt-get install musl-tools and make install again
 INSTALLED = $(if $(FASTEST),$(PROGRAM)-musl,$(PROGRAM))
 install: $(INSTALLED)
 	mkdir -p $(DESTDIR)$(PLUGINS_DIR)
 	install -m 755 -s $(INSTALLED) $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
 	@echo "install: installed the $(if $(FASTEST),static musl build,native build)"
-	@$(if $(FASTEST),:,echo "install: $(FASTER)")
+	@$(if $(FASTEST),:,echo "install: for the faster static musl build, apt-get install musl-tools and make install again")
+uninstall:
+	rm -f $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
 
-# The release files: each node's executable named by version, system and architecture, the
-# contract checker as one file that needs only Node.js (docs/contract.md), and their checksums.
-# The same source gives the same bytes wherever and whenever it is built.
+# Each node's executable named by version, system and architecture, the contract checker as one
+# file that needs only Node.js, and their checksums: the same source gives the same bytes.
 DIST = dist/$(PROGRAM)-$(VERSION)
 dist: $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe
 	rm -rf dist
@@ -195,99 +149,73 @@ dist: $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe
 	cp $(PROGRAM)-arm64 $(DIST)-linux-aarch64
 	cp $(PROGRAM)-armhf $(DIST)-linux-armhf
 	cp $(PROGRAM).exe $(DIST)-windows-x86_64.exe
-	node tools/check/contract/bundle.js dist/plugin-contract.js
+	node tools/contract/bundle.js dist/plugin-contract.js
 	cd dist && sha256sum $(PROGRAM)-* plugin-contract.js > SHA256SUMS
 
-uninstall:
-	rm -f $(DESTDIR)$(PLUGINS_DIR)/$(PROGRAM)
-
-# Installs what the checks need when it is missing (tools/check/install-deps), then builds and runs
-# them all, each run even when another fails (tools/check/run-tests.js): the black-box suite once
-# per build (the sanitizer twin too, the Windows one under Wine, the ARM ones under qemu-user), the
-# checks of the kit's tools and builds once (checks/repository/), the page in a real browser, the
-# layout of the C++ sources and a short fuzzing run. It prints one line per run and the failures
-# in full; each run's whole output goes to TEST_LOGS.
-#   make test RUNS='native browser'  runs some of the runs
-#   make test INSTALL_DEPS=no        installs nothing and skips the runs whose packages are missing
+# make test [RUNS='native browser'] [INSTALL_DEPS=no]: installs what the checks need, then runs
+# them all, each run even when another fails (tools/runner/run-tests.js, docs/checks.md).
 RUNS      ?=
 TEST_LOGS ?= build/test
 test: | markers
-	@tools/check/install-deps runner
+	@tools/install-deps runner
 	@PROGRAM='$(PROGRAM)' FORMATTED='$(FORMATTED)' FUZZER='$(FUZZER)' RUNS='$(RUNS)' TEST_LOGS='$(TEST_LOGS)' \
-	MAKE='$(MAKE)' tools/check/run-tests.js
+	MAKE='$(MAKE)' tools/runner/run-tests.js
 
-# Checks a plugin executable, in any language, against the host contract (docs/contract.md):
-# make contract [PLUGIN=path] [FORMAT=text|json|junit|tap] [STRICT=1] [MAX_COST=ratio]
-# Without PLUGIN it checks this plugin's native build, built first. The values reach the checker
-# through the environment, the path as typed, never expanded by make or a shell: a path with a
-# quote, a space or a dollar sign in it stays one argument.
+# make contract [PLUGIN=path] [FORMAT=text|json|junit|tap] [STRICT=1] [MAX_COST=ratio], without
+# PLUGIN this plugin's native build. The values reach the checker through the environment, the
+# path as typed, never expanded by make or a shell.
 unexport PLUGIN
 contract: export CONTRACT_PLUGIN = $(or $(value PLUGIN),./$(PROGRAM))
 contract: $(if $(value PLUGIN),,$(PROGRAM))
 	@case "$$STRICT" in ''|0) strict= ;; 1) strict=--strict ;; \
 	*) echo "make contract: STRICT is 1 (on) or 0 (off), not \"$$STRICT\"" >&2; exit 2 ;; esac; \
-	tools/check/contract.js $${FORMAT:+--format "$$FORMAT"} $$strict $${MAX_COST:+--max-cost "$$MAX_COST"} \
+	tools/contract/contract.js $${FORMAT:+--format "$$FORMAT"} $$strict $${MAX_COST:+--max-cost "$$MAX_COST"} \
 		-- "$$CONTRACT_PLUGIN"
 
-# Formats the C++ sources the way `make test` checks them.
 format:
 	clang-format -i $(FORMATTED)
-
-# Rewrites the golden answers in test/golden/ from this build and shows what changed.
 golden: $(PROGRAM) | markers
 	tools/author/golden.js
 
-# The page as the host shows it, from a local stand-in host that builds, and rebuilds on save:
-# make serve [PORT=] [PASSWORD=]. The password goes through the environment as typed, never
-# expanded by make or a shell, nor echoed; unexported, PASSWORD reaches no other recipe.
+# make serve [PORT=] [PASSWORD=]: the password goes through the environment as typed, never
+# expanded by make or a shell, nor echoed; unexported, it reaches no other recipe.
 unexport PASSWORD
 serve: export BOT_PASSWORD = $(value PASSWORD)
 serve:
 	tools/author/serve.js --port $(PORT) --plugins $(SERVE_DIR) --watch .
-
-# The README's pictures of the page, dark and light, taken with Chromium.
 screenshots: $(PROGRAM)
 	tools/author/screenshots.js docs
-
-# Times each answer against the floors: programs that write the same bytes in one write and exit.
 bench: $(PROGRAM) $(PROGRAM)-musl
 	PROGRAM='$(PROGRAM)' tools/measure/bench.js
-
-# A fork of this plugin, with its history: make fork NAME=... DIR=... [REPO=its clone address]
 fork:
 	@tools/fork/fork.js "$$NAME" "$$DIR" $${REPO:+"$$REPO"}
 
-# Takes the upstream's later work into this fork with git's merge:
-# make update [FROM=path or git address] [TO=commit, tag or branch] [CHECK=1]
-# The tool is this Makefile's, so that a fork made by the earlier make fork, which has none, takes
-# its first update with make -f KIT/Makefile update (docs/updating.md).
+# The update is this Makefile's, so that a fork made by the earlier make fork, which has none,
+# takes its first update with make -f KIT/Makefile update (docs/updating.md).
 KIT := $(dir $(firstword $(MAKEFILE_LIST)))
 update:
 	@$(KIT)tools/fork/update.js $${FROM:+--from "$$FROM"} $${TO:+--to "$$TO"} $(if $(filter-out 0,$(CHECK)),--check)
 
-# The commands, as `make help` prints them and the README shows them.
-#| command | what it does |
-#|---|---|
-#| `make` | builds `./plugin_NAME` for this machine |
-#| `make test` | installs what is missing, builds, runs every check and prints one line per run |
-#| `make golden` | rewrites the golden answers in `test/golden/` from this build and shows what changed |
-#| `make format` | formats the C++ sources as `make test` checks them |
-#| `make serve` | the page through a local stand-in host that rebuilds on save (`PORT=`, `PASSWORD=`) |
-#| `make screenshots` | retakes the pictures of the page in `docs/` |
-#| `make fork NAME=... DIR=... [REPO=...]` | a fork of the plugin, with its history, under a name of its own |
-#| `make update [FROM=...] [TO=...] [CHECK=1]` | takes the upstream's later work into a fork, with git's merge |
-#| `make install` | installs the fastest build this machine can make into `PLUGINS_DIR` (default `~/.dorvanel/plugins`) |
-#| `make musl`, `make arm64`, `make armhf`, `make win64` | the builds for other nodes |
-#| `make dist` | the release files in `dist/`: each node's executable and their checksums |
-#| `make debug` | `./plugin_NAME-debug`, built with ASan and UBSan |
-#| `make fuzz` | fuzzes the request path for `FUZZ_SECONDS` (default 60) |
-#| `make bench` | times every answer against the plainest C programs that write the same bytes |
-#| `make contract [PLUGIN=...] [FORMAT=...] [STRICT=1]` | checks any plugin executable, in any language, against the host contract |
-#| `make help` | lists these commands |
-#| `make clean` | removes every build output |
+# The commands, as make help prints them.
+##make                                 builds ./plugin_NAME for this machine
+##make test [RUNS=...]                 installs what is missing, builds and runs every check
+##make golden                          rewrites the golden answers in test/golden/ and shows what changed
+##make format                          formats the C++ sources as make test checks them
+##make serve [PORT=] [PASSWORD=]       the page through a local stand-in host that rebuilds on save
+##make screenshots                     retakes the pictures of the page in docs/
+##make fork NAME= DIR= [REPO=]         a fork of the plugin, with its history, under a name of its own
+##make update [FROM=] [TO=] [CHECK=1]  takes the upstream's later work into a fork, with git's merge
+##make install, make uninstall         the fastest build this machine makes, into PLUGINS_DIR or out of it
+##make musl, arm64, armhf, win64       the builds for other nodes
+##make dist                            the release files in dist/: each node's build, the checker, checksums
+##make debug                           ./plugin_NAME-debug, built with ASan and UBSan
+##make fuzz [FUZZ_SECONDS=60]          fuzzes the request path
+##make bench                           times every answer against programs that write the same bytes
+##make contract [PLUGIN=] [STRICT=1]   checks any plugin against the host contract
+##make help                            lists these commands
+##make clean                           removes every build output
 help:
-	@sed -n 's/^#|/|/p' $(firstword $(MAKEFILE_LIST))
-
+	@sed -n 's/^##//p' $(firstword $(MAKEFILE_LIST))
 clean:
 	rm -rf build dist $(PROGRAM) $(PROGRAM)-musl $(PROGRAM)-arm64 $(PROGRAM)-armhf $(PROGRAM).exe $(PROGRAM)-debug
 

@@ -5,7 +5,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 const { JSON_HEADER } = require('./support/plugin');
-const { REQUESTS, TABLE, build, buildWord, fileOf, defaultBuild, goldenCommand, mask, answer, read, orphans, diff } = require('./support/golden');
+const { REQUESTS, TABLE, build, buildWord, fileOf, defaultBuild, goldenCommand, mask, answer, read, orphans, diff } = require('../tools/author/golden-answers.js');
 
 // What to do when this build's answer is not the golden one.
 function advice(request) {

@@ -9,8 +9,8 @@
 //   environment_variable(name)     a variable's value in UTF-8; nullptr when it is not set, and
 //                                  unreadable_value when it is set but cannot be read whole
 //   prepare_output()               sets standard output up; call it first
-//   write_text, write_decimal      add to the answer, which leaves when the buffer is full and at
-//   finish_output()                finish_output, whose result is the exit status
+//   write_text, write_decimal      add to the answer, which leaves when the buffer is full
+//   finish_output()                sends what the buffer holds; its result is the exit status
 //   send_pieces(pieces, count)     sends fixed texts from where they lie, in one gathering write
 //   read_host_name, current_process_id, format_utc_now
 //                                  the node's facts

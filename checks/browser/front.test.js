@@ -8,7 +8,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
-const { browserSession, PLUGIN_DIR } = require('../support/browser.js');
+const { browserSession, PLUGIN_DIR } = require('../../tools/author/browser.js');
 const { NAME, PROGRAM } = require('../support/plugin');
 
 // A fake plugin whose meta record holds markup, beside the real one; its name starts with a digit,

@@ -7,7 +7,7 @@
 
 const { describe, test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { browserSession, pressEveryButton, actionOf } = require('../support/browser.js');
+const { browserSession, pressEveryButton, actionOf } = require('../../tools/author/browser.js');
 const { NAME, PROGRAM } = require('../support/plugin');
 
 const session = browserSession({ before, after });

@@ -4,7 +4,7 @@
 
 const { describe, test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { browserSession, openPage, pressEveryButton, actionOf } = require('../support/browser.js');
+const { browserSession, openPage, pressEveryButton, actionOf } = require('../../tools/author/browser.js');
 const { NAME, PROGRAM } = require('../support/plugin');
 
 const PASSWORD = 's3cret +&';

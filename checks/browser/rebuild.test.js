@@ -7,7 +7,8 @@ const { describe, test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { launchChromium, startHost, copyForBuild } = require('../support/browser.js');
+const { launchChromium, startHost } = require('../../tools/author/browser.js');
+const { copyForBuild } = require('../../tools/plugin/checkout.js');
 const { NAME, PROGRAM } = require('../support/plugin');
 
 // From a save to what it shows: a build of the one source file and a reload, on a busy machine.

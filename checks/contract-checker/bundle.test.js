@@ -9,12 +9,12 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { ROOT, checker, plugin } = require('./checker');
-const { CONTRACT_VERSION } = require('../../tools/support.js').contractVersions;
+const { CONTRACT_VERSION } = require('../../tools/contract/versions.js');
 
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'plugin-contract-'));
 test.after(() => fs.rmSync(scratch, { recursive: true, force: true }));
 const ONE_FILE = path.join(scratch, 'plugin-contract.js');
-const made = spawnSync(process.execPath, [path.join(ROOT, 'tools/check/contract/bundle.js'), ONE_FILE], { encoding: 'utf8' });
+const made = spawnSync(process.execPath, [path.join(ROOT, 'tools/contract/bundle.js'), ONE_FILE], { encoding: 'utf8' });
 
 test('the one file lists the same rules and names the contract version', async () => {
   assert.equal(made.status, 0, made.stderr);

@@ -4,7 +4,7 @@ const { spawn } = require('node:child_process');
 const path = require('node:path');
 
 const ROOT = path.resolve(__dirname, '../..');
-const CHECKER = path.join(ROOT, 'tools/check/contract.js');
+const CHECKER = path.join(ROOT, 'tools/contract/contract.js');
 const plugin = (name) => path.join(__dirname, 'plugins', name);
 
 // Resolves to { status, stdout, stderr, report }: `report` is the parsed JSON document when the

@@ -8,8 +8,8 @@ const path = require('node:path');
 const { ROOT } = require('./checker');
 
 const DOCUMENT = fs.readFileSync(path.join(ROOT, 'docs/contract.md'), 'utf8');
-const { CONTRACT_VERSION } = require('../../tools/support.js').contractVersions;
-const RULES = require('../../tools/support.js').contractRules;
+const { CONTRACT_VERSION } = require('../../tools/contract/versions.js');
+const RULES = require('../../tools/contract/rules');
 
 test('docs/contract.md states the version the checker reports', () => {
   assert.deepEqual(DOCUMENT.match(/\*\*Contract version (\S+)\.\*\*/)?.[1], CONTRACT_VERSION);

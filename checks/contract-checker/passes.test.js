@@ -6,7 +6,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const { checker, plugin, resultOf } = require('./checker');
 
-const RULE_IDS = require('../../tools/support.js').contractRules.map((rule) => rule.id);
+const RULE_IDS = require('../../tools/contract/rules').map((rule) => rule.id);
 
 test('the correct Python plugin passes every rule, and the JSON report holds them all', async () => {
   const { status, report, stderr } = await checker(['--format', 'json', plugin('correct.py')]);

@@ -5,7 +5,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
 const { command, underLauncher, sanitized, run } = require('../support/plugin');
-const { systemCalls, answerCalls } = require('../../tools/measure/trace.js');
+const { systemCalls, answerCalls } = require('../../tools/plugin/trace.js');
 
 const native = !underLauncher;
 // valgrind cannot run a sanitizer build, and what its runtime opens is not the program's doing.

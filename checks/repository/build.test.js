@@ -9,7 +9,8 @@ const os = require('node:os');
 const path = require('node:path');
 const { existsSync } = fs;
 const { spawnSync } = require('node:child_process');
-const { PROGRAM, identity, copyForBuild } = require('../support/plugin');
+const { PROGRAM, identity } = require('../support/plugin');
+const { copyForBuild } = require('../../tools/plugin/checkout.js');
 
 const tool = (name, args) => {
   const result = spawnSync(name, args);

@@ -9,7 +9,8 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
-const { identity, copyForBuild } = require('../support/plugin');
+const { identity } = require('../support/plugin');
+const { copyForBuild } = require('../../tools/plugin/checkout.js');
 
 const { plugin, versionLine } = identity();
 const onPath = (command) => spawnSync('sh', ['-c', 'command -v "$1"', 'sh', command]).status === 0;
@@ -114,7 +115,7 @@ test("make test's summary of a node test run: the failures whole, each counted o
     await t.test(name, () => {
       const folder = fs.mkdtempSync(path.join(scratch, 'case-'));
       fs.writeFileSync(path.join(folder, 'a.test.js'), HEAD + body);
-      const reporter = path.resolve('tools/check/test-summary.js');
+      const reporter = path.resolve('tools/runner/test-summary.js');
       const ran = spawnSync(process.execPath, ['--test', `--test-reporter=${reporter}`, 'a.test.js'], { cwd: folder, env: ENV, encoding: 'utf8' });
       const { failures: reported, ...counted } = JSON.parse(ran.stdout);
       assert.deepEqual(counted, counts);

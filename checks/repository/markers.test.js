@@ -33,7 +33,7 @@ test('the marker check tells git\'s conflicts from ordinary text, and names each
       fs.writeFileSync(path.join(folder, file), text);
       git(folder, 'add', file);
       try {
-        const checked = run(folder, path.join(REPOSITORY, 'tools/check/markers'));
+        const checked = run(folder, path.join(REPOSITORY, 'tools/fork/markers'));
         const found = [...checked.stderr.matchAll(/^ {2}(.+?):(\d+):/gm)].map(([, where, line]) => `${where}:${line}`);
         assert.deepEqual([checked.status, found], [named.length > 0 ? 1 : 0, named.map((line) => `${file}:${line}`)], checked.stderr);
       } finally {

@@ -8,7 +8,8 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
-const { PROGRAM, identity, copyForBuild } = require('../support/plugin');
+const { PROGRAM, identity } = require('../support/plugin');
+const { copyForBuild } = require('../../tools/plugin/checkout.js');
 
 const RELEASE_FILES = [
   ...['linux-x86_64', 'linux-aarch64', 'linux-armhf', 'windows-x86_64.exe'].map((target) => `${PROGRAM}-${identity().version}-${target}`),

@@ -8,8 +8,8 @@ const http = require('node:http');
 const os = require('node:os');
 const path = require('node:path');
 const { spawn, spawnSync } = require('node:child_process');
-const { start } = require('../../tools/support.js').standInHost;
-const { PLUGIN_DIR } = require('../support/browser.js');
+const { start } = require('../../tools/author/serve/server.js');
+const { PLUGIN_DIR } = require('../../tools/author/browser.js');
 const { NAME, PROGRAM } = require('../support/plugin');
 
 // One fake plugin; the `mode` parameter of its query chooses what it writes. The fakes' names start

@@ -13,16 +13,10 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 
-// The repository, and the plugin's name: the name of its one source file, src/plugin_NAME.cpp.
-const REPOSITORY = path.resolve(__dirname, '..', '..');
-const sources = fs.readdirSync(path.join(REPOSITORY, 'src')).filter((file) => /^plugin_.+\.cpp$/.test(file));
-if (sources.length !== 1) throw new Error(`src/ holds ${sources.length} files named plugin_*.cpp; the plugin is the one file src/plugin_NAME.cpp`);
-const NAME = sources[0].slice('plugin_'.length, -'.cpp'.length);
-const PROGRAM = `plugin_${NAME}`;
-
-const commandLine = process.env.PLUGIN_CMD ? process.env.PLUGIN_CMD.split(/\s+/) : [path.join(REPOSITORY, PROGRAM)];
-const [command, ...launcherArgs] = commandLine;
-const underLauncher = launcherArgs.length > 0;
+const { REPOSITORY, THIS_NAME: NAME, PROGRAM } = require('../../tools/plugin/checkout.js');
+const { commandLine, command, underLauncher, launcherEnv, run } = require('../../tools/plugin/under-test.js');
+const { stringEnd } = require('../../tools/plugin/answer.js');
+if (!NAME) throw new Error('src/ holds no one file src/plugin_NAME.cpp, which names the plugin');
 
 // Without a build every case would fail on its own; say what to do instead, once for the whole
 // run: test files run side by side as children of one runner, and the first to get here says it.
@@ -40,13 +34,6 @@ if (missing.length > 0) {
   if (first) process.stderr.write(`${missing.join(' ')} is not built: run make first\n`);
   process.exit(1);
 }
-
-// A launcher such as Wine needs its own variables, and the locale by which it reads the
-// environment's bytes; a bare executable gets only the case's.
-const launcherEnv = {};
-if (underLauncher)
-  for (const name of ['PATH', 'HOME', 'LC_ALL', 'WINEPREFIX', 'WINEDEBUG', 'WINESERVER', 'WINEDLLOVERRIDES'])
-    if (process.env[name] !== undefined) launcherEnv[name] = process.env[name];
 
 // A sanitizer build (make debug) brings a runtime of its own: an allocator, shadow memory, and
 // files it reads at start and exit.
@@ -75,40 +62,8 @@ function utf8Text(latin1) {
 const environmentPasses = (latin1) => !windows || utf8Text(latin1) !== null;
 const hostName = process.env.PLUGIN_HOSTNAME ?? os.hostname();
 
-// Runs one request: `query` becomes QUERY_STRING (left unset when undefined), `env` adds variables.
-// The answer comes back as a latin1 string, so one character stands for one byte.
-function run({ args = [], query, env = {} } = {}) {
-  const fullEnv = { ...launcherEnv, ...env };
-  if (query !== undefined) fullEnv.QUERY_STRING = query;
-  let result;
-  // Wine now and then fails to start a program at all and leaves no output, which the plugin
-  // itself never does; under a launcher such a start is tried again, twice at most.
-  for (let attempt = 0; attempt < (underLauncher ? 3 : 1); attempt++) {
-    result = spawnSync(command, [...launcherArgs, ...args], { env: fullEnv, timeout: 20000 });
-    if (result.error) throw result.error;
-    if (result.stdout.length > 0) break;
-  }
-  return {
-    status: result.status,
-    stdout: result.stdout,
-    out: result.stdout.toString('latin1'),
-    err: result.stderr.toString('latin1'),
-  };
-}
-
 // The UTF-8 bytes of a text, as a latin1 string to compare with `out`.
 const bytes = (text) => Buffer.from(text, 'utf8').toString('latin1');
-
-// What `make` needs to build the plugin: the Makefile and what it reads and runs.
-const BUILD_INPUTS = ['Makefile', 'src', 'platform', 'checks/debug', 'tools/cli.sh', 'tools/check/markers', 'tools/check/install-deps'];
-
-// Copies what `make` needs from `repository` into `folder` (a new temporary one when not given),
-// for a check that builds elsewhere or edits the sources and rebuilds them. Returns the folder; the
-// caller removes it.
-function copyForBuild(repository = REPOSITORY, folder = fs.mkdtempSync(path.join(os.tmpdir(), 'plugin-build-'))) {
-  for (const input of BUILD_INPUTS) fs.cpSync(path.join(repository, input), path.join(folder, input), { recursive: true });
-  return folder;
-}
 
 /* ==== What the host relies on ==== */
 
@@ -134,16 +89,6 @@ function jsonString(latin1) {
     else written += c;
   }
   return written + '"';
-}
-
-// The end of the JSON string that opens with the quote at `at`: the index after its closing quote,
-// or -1 when the text ends first.
-function stringEnd(text, at) {
-  for (let i = at + 1; i < text.length; i++) {
-    if (text[i] === '\\') i++;
-    else if (text[i] === '"') return i + 1;
-  }
-  return -1;
 }
 
 // A few bytes either side of `at`, to show where a check failed.
@@ -241,7 +186,6 @@ module.exports = {
   REPOSITORY,
   NAME,
   PROGRAM,
-  copyForBuild,
   run,
   bytes,
   command,
@@ -258,7 +202,6 @@ module.exports = {
   REFUSAL,
   UNKNOWN_ACTION,
   jsonString,
-  stringEnd,
   jsonAnswer,
   identity,
   assertEcho,

@@ -9,7 +9,7 @@
 const { describe, test: nodeTest, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const os = require('node:os');
-const { browserSession, settled, actionOf } = require('../../checks/support/browser.js');
+const { browserSession, settled, actionOf } = require('../../tools/author/browser.js');
 const { NAME, PROGRAM } = require('../../checks/support/plugin');
 
 // A failing check here says whose it is.

@@ -5,7 +5,7 @@
 // Run as `make golden`, which builds first; read the diff before you commit it.
 //
 // It runs the native build, and writes the files every build shares and the native build's own.
-// With PLUGIN_CMD (and tools/check/with-wine, which sets it for the Windows build) it runs that build and
+// With PLUGIN_CMD (and tools/runner/with-wine, which sets it for the Windows build) it runs that build and
 // writes only the files of the rows that name it in their perBuild: the shared files come from the
 // native build, and where another build differs from them it says so and ends non-zero.
 //
@@ -21,8 +21,8 @@ const USAGE = `usage: make golden
 Rewrites test/golden/ from the build (the native one, or PLUGIN_CMD's) and prints what changed.`;
 command('golden', USAGE);
 process.chdir(path.join(__dirname, '..', '..'));
-const { plugin, golden } = require('../support.js');
-const { commandLine } = plugin;
+const { commandLine } = require('../plugin/under-test.js');
+const golden = require('./golden-answers.js');
 const { REQUESTS, TABLE, build, buildWord, fileOf, defaultBuild, goldenCommand, answer, read, write, orphans, diff } = golden;
 
 const say = (line) => console.log(line);

@@ -14,8 +14,8 @@ const USAGE = `usage: make screenshots
 Retakes the pictures of the page, dark and light, and of the front page while the source does not
 build, into OUTPUT_DIR (docs/ by default), from the built plugin, with Chromium.`;
 const { positionals: [outputArgument], fail } = command('screenshots', USAGE, { positionals: ['OUTPUT_DIR?'] });
-const { launchChromium, startHost, openPage, settled, copyForBuild } = require('../support.js').browser;
-const { PROGRAM } = require('../support.js').plugin;
+const { launchChromium, startHost, openPage, settled } = require('./browser.js');
+const { PROGRAM, copyForBuild } = require('../plugin/checkout.js');
 
 const WIDTH = 900;
 const REPOSITORY = path.join(__dirname, '..', '..');

@@ -8,7 +8,9 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const { command } = require('../cli.js');
-const { NAME, ADDRESS, UPSTREAM_FILE, git, authorship, pluginNameIn, forkCommit } = require('./git.js');
+const { nameIn } = require('../plugin/checkout.js');
+const { pictureDriver } = require('../author/browser.js');
+const { NAME, ADDRESS, UPSTREAM_FILE, git, authorship, forkCommit } = require('./git.js');
 
 const USAGE = `usage: make fork NAME=name DIR=folder [REPO=clone address]
    or: tools/fork/fork.js NAME DIR [REPO]
@@ -19,7 +21,6 @@ REPO its clone address on the page (a placeholder without it), and ${UPSTREAM_FI
 make update takes this plugin's later work from.`;
 
 const root = path.resolve(__dirname, '..', '..');
-const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 const { positionals: [name, target, repo], say, fail } = command('fork', USAGE, { positionals: ['NAME', 'DIR', 'REPO?'] });
 
 // Where the fork takes its updates from: this repository's own upstream (its origin), or this
@@ -36,14 +37,9 @@ function remakeDerived(fork) {
   const later = [];
   if (spawnSync('make', ['-s', 'golden'], quiet).status !== 0)
     return ['the fork does not build here, so its golden answers still show the upstream: make golden there, then commit'];
-  let driver = null;
-  try {
-    driver = path.dirname(require.resolve('playwright-core/package.json', { paths: [root] }));
-  } catch {
-    // no browser driver installed here: the pictures are retaken later
-  }
+  const driver = pictureDriver(root);
   const env = { ...process.env, NODE_PATH: driver ? path.dirname(driver) : '' };
-  const pictures = driver && fs.existsSync(CHROMIUM) &&
+  const pictures = driver &&
     spawnSync('tools/author/screenshots.js', ['docs'], { ...quiet, env, timeout: 120000 }).status === 0;
   if (!pictures) later.push('the pictures in docs/ still show the upstream\'s page: make screenshots there, then commit');
   return later;
@@ -51,7 +47,7 @@ function remakeDerived(fork) {
 
 function main() {
   if (!NAME.test(name)) fail(`"${name}" is not a name for a plugin: start with a letter a-z, then letters, digits and underscores`);
-  const from = pluginNameIn(root);
+  const from = nameIn(root);
   if (name === from) fail(`the plugin is already called "${from}"`);
   if (repo !== undefined && !ADDRESS.test(repo)) fail(`"${repo}" is not a clone address the page can show: no spaces, quotes, "<", ">" or "&"`);
   const destination = path.resolve(target);

@@ -11,8 +11,8 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
+const { NAME, sourceOf, nameAmong } = require('../plugin/checkout.js');
 
-const NAME = /^[a-z][a-z0-9_]*$/;
 // What the page's guide card can show as a clone address: no spaces, quotes or markup.
 const ADDRESS = /^[A-Za-z0-9._~:/?#@!$+,;=%-]+$/;
 const UPSTREAM_FILE = '.upstream';
@@ -20,7 +20,6 @@ const GUIDE = 'src/page/guide.html';
 const GUIDE_ADDRESS = /git clone ([^<\s]+)<\/code>/;
 const README_TEMPLATE = 'tools/fork/readme-template.md';
 
-const sourceOf = (name) => `src/plugin_${name}.cpp`;
 const placeholderAddress = (name) => `https://github.com/YOU/plugin_${name}.git`;
 // The upstream plugin's own checks of its own page and answers, which are not a fork's to keep.
 const ownCheck = (name) => new RegExp(`^test/(.+/)?${name}\\.test\\.js$`);
@@ -50,17 +49,7 @@ function authorship(cwd) {
 }
 
 // The plugin's name at a commit, from its one file src/plugin_NAME.cpp; null when it has not one.
-function pluginNameAt(cwd, commit) {
-  const files = git(cwd, ['ls-tree', '--name-only', `${commit}:src`]).out.split('\n');
-  const names = files.map((file) => /^plugin_(.+)\.cpp$/.exec(file)?.[1]).filter(Boolean);
-  return names.length === 1 ? names[0] : null;
-}
-
-// The plugin's name in a working tree.
-function pluginNameIn(root) {
-  const names = fs.readdirSync(path.join(root, 'src')).map((file) => /^plugin_(.+)\.cpp$/.exec(file)?.[1]).filter(Boolean);
-  return names.length === 1 ? names[0] : null;
-}
+const pluginNameAt = (cwd, commit) => nameAmong(git(cwd, ['ls-tree', '--name-only', `${commit}:src`]).out.split('\n'));
 
 // The address .upstream holds, or null.
 function readUpstream(root) {
@@ -108,5 +97,5 @@ function forkCommit(cwd, { base, from, name, repo, upstream, message }) {
 }
 
 module.exports = {
-  NAME, ADDRESS, UPSTREAM_FILE, sourceOf, ownCheck, git, authorship, pluginNameAt, pluginNameIn, readUpstream, forkCommit,
+  NAME, ADDRESS, UPSTREAM_FILE, sourceOf, ownCheck, git, authorship, pluginNameAt, readUpstream, forkCommit,
 };

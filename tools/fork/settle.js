@@ -16,14 +16,14 @@ const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const { sourceOf, ownCheck, git, pluginNameAt } = require('./git.js');
+const { pictureDriver } = require('../author/browser.js');
 
 const README = 'README.md';
 const GOLDEN = 'test/golden';
 const PICTURE = /^docs\/[^/]*\.png$/;
 // What the golden answers and the pictures are made from.
-const GOLDEN_INPUTS = /^(src\/|platform\/|Makefile$|test\/golden\.js$|checks\/support\/|tools\/author\/golden\.js$)/;
+const GOLDEN_INPUTS = /^(src\/|platform\/|Makefile$|test\/golden\.js$|tools\/plugin\/|tools\/author\/golden(-answers)?\.js$)/;
 const PICTURE_INPUTS = /^(src\/|platform\/|Makefile$|tools\/author\/)/;
-const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 const NO_OBJECT = '0'.repeat(40);
 
 const lines = (text) => text.split('\n').filter(Boolean);
@@ -103,7 +103,7 @@ function remake(root, say, notes) {
   }
   if (!failed && changed.some((file) => PICTURE_INPUTS.test(file))) {
     // Chromium, and the browser driver that make test installs.
-    const can = fs.existsSync(CHROMIUM) && fs.existsSync(path.join(root, 'node_modules', 'playwright-core'));
+    const can = pictureDriver(root) !== null;
     const taken = can && spawnSync('make', ['-s', 'screenshots'], { cwd: root, stdio: 'ignore', timeout: 180000 }).status === 0;
     if (taken) git(root, ['add', '-A', '--', 'docs']);
     notes.push(taken ? 'the pictures in docs/ are retaken from the merged build' : 'make screenshots retakes the pictures in docs/, once make test has installed what it needs');

@@ -16,7 +16,8 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const { command } = require('../cli.js');
-const { UPSTREAM_FILE, git, authorship, pluginNameAt, pluginNameIn, readUpstream } = require('./git.js');
+const { nameIn } = require('../plugin/checkout.js');
+const { UPSTREAM_FILE, git, authorship, pluginNameAt, readUpstream } = require('./git.js');
 const { OLD_RECORD, readOldRecord, adopt } = require('./adopt.js');
 const { settle, showConflicts } = require('./settle.js');
 
@@ -34,7 +35,7 @@ const { values: given, say, fail } = command('update', USAGE, {
 });
 // The fork is the current folder: make update runs there, also as make -f KIT/Makefile update.
 const root = process.cwd();
-const MARKERS = path.join(__dirname, '..', 'check', 'markers');
+const MARKERS = path.join(__dirname, 'markers');
 const short = (commit) => commit.slice(0, 12);
 const plural = (count, word) => `${count} ${word}${count === 1 ? '' : 's'}`;
 
@@ -157,7 +158,7 @@ function report(upstream, { conflicts, remade, notes }) {
 function main() {
   const branch = preflight();
   // Read before the merge, which may bring the upstream's source file in beside this plugin's.
-  const name = pluginNameIn(root);
+  const name = nameIn(root);
   if (!name) fail('src/ holds no one file src/plugin_NAME.cpp, which names this plugin');
   const record = fs.existsSync(path.join(root, OLD_RECORD)) ? readOldRecord(root, fail) : null;
   const address = given.from ?? record?.upstream ?? readUpstream(root);

@@ -34,7 +34,7 @@ if (!PROGRAM) fail('run it as make bench, which gives it PROGRAM');
 const { hostEnv, run, runOk, firstLine } = require('./run.js');
 const { OUT, REQUESTS, builds, buildFloors } = require('./floors.js');
 const { OUTPUTS, ROUNDS, median, alternate, ratio, faultsAndMemory, instructions } = require('./timing.js');
-const { systemCalls, answerCalls } = require('./trace.js');
+const { systemCalls, answerCalls } = require('../plugin/trace.js');
 const { measureServer } = require('./server.js');
 
 const ECHO = REQUESTS.find((request) => request.name === 'echo');
@@ -43,11 +43,12 @@ const REFERENCE_ROUNDS = 60;
 // writes; the native one no more than the plain floor, whose loader does what its loader does.
 const FAULT_ALLOWANCE = { static: ['raw', 1], native: ['plain', 0] };
 
-// The interpreter that a script run by "#!/usr/bin/env NAME" gets under the host's plain PATH: the
+// The system's own interpreter for the reference scripts, found on its plain PATH: the
 // interpreter itself, not a version manager's wrapper script in front of it.
+const SYSTEM_PATH = '/usr/local/bin:/usr/bin:/bin';
 function interpreter(name) {
-  const found = run('sh', ['-c', 'command -v "$1"', 'sh', name], { env: hostEnv({}), encoding: 'utf8' });
-  if (found.status !== 0) fail(`no ${name} on ${hostEnv({}).PATH}`);
+  const found = run('sh', ['-c', 'command -v "$1"', 'sh', name], { env: { PATH: SYSTEM_PATH }, encoding: 'utf8' });
+  if (found.status !== 0) fail(`no ${name} on ${SYSTEM_PATH}`);
   return found.stdout.trim();
 }
 
@@ -105,7 +106,7 @@ function measureBuilds(measured) {
 }
 
 async function main() {
-  if (run('tools/check/install-deps', ['bench'], { stdio: 'inherit' }).status !== 0) fail('the packages named above are missing');
+  if (run('tools/install-deps', ['bench'], { stdio: 'inherit' }).status !== 0) fail('the packages named above are missing');
   const startLoad = load();
   const startTime = Date.now();
   console.log(`Machine: ${machine()}`);
@@ -113,7 +114,6 @@ async function main() {
   const versions = [firstLine('gcc', ['--version']), firstLine('getconf', ['GNU_LIBC_VERSION']), `musl ${firstLine('dpkg-query', ['-W', '-f', '${Version}\n', 'musl'])}`];
   console.log(`Tools: ${versions.join('; ')}`);
   fs.mkdirSync(OUT, { recursive: true });
-  runOk('gcc', ['-O2', '-o', `${OUT}/alternate`, 'tools/measure/alternate.c']);
   runOk('gcc', ['-O2', '-o', `${OUT}/peak-rss`, 'tools/measure/peak-rss.c']);
   const measured = builds(PROGRAM);
   buildFloors(PROGRAM, measured);
@@ -128,7 +128,7 @@ async function main() {
 
   const { times, counts, missed } = measureBuilds(measured);
   const endLoad = load();
-  console.log(`\nMedians of ${ROUNDS} rounds, each program started once a round in turn (alternate.c), and each`);
+  console.log(`\nMedians of ${ROUNDS} rounds, each program started once a round in turn, and each`);
   console.log('ratio with its spread over ten blocks of rounds. "raw" is the raw floor, "plain" the plain floor:');
   printTable(times);
   console.log('\nWhat does not scatter: page faults from execve to exit (fewest-most of 9 runs), peak RSS, system');

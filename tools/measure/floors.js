@@ -1,16 +1,17 @@
 'use strict';
 // What the bench measures: each build of the plugin (native, dynamic against glibc; static, the
 // build of make musl, which starts without a C library) and, for each request, two floors that
-// write the plugin's answer byte for byte in one write and exit:
+// write the plugin's answer byte for byte in one write and exit (tools/plugin/floor.js):
 //   the raw floor    no C library at all: the kernel starts it at an entry point that makes the
-//                    write and exits (raw-floor.c, gcc -O2 -static -nostdlib -s); the least a
-//                    process can cost, the same for both builds
+//                    write and exits (gcc -O2 -static -nostdlib -s); the least a process can cost,
+//                    the same for both builds
 //   the plain floor  the plainest C program of the build's kind, built with the system's defaults
-//                    (floor.c: gcc -O2 -s for the native build, musl-gcc -O2 -static -s for the
-//                    static one)
+//                    (gcc -O2 -s for the native build, musl-gcc -O2 -static -s for the static one)
 const fs = require('node:fs');
 const path = require('node:path');
 const { fail, hostEnv, runOk } = require('./run.js');
+const { buildFloor } = require('../plugin/floor.js');
+const { runOnce } = require('../plugin/run.js');
 
 const OUT = 'build/bench';
 const env = process.env;
@@ -43,17 +44,22 @@ function buildFloors(program, measured) {
     fs.copyFileSync(build.executable, build.program);
     Object.assign(build, { answers: {}, rawFloors: {}, plainFloors: {} });
     for (const request of REQUESTS) {
-      const answer = runOk(build.program, request.args ?? [], { env: hostEnv(request.env) }).stdout;
+      const asked = runOnce([build.program], request.args ?? [], hostEnv(request.env));
+      if (asked.status !== 0) fail(`${build.program} ${request.name}: ${asked.error?.message ?? `exit ${asked.status}`}`);
+      const answer = asked.stdout;
       const slug = request.name.replace(/^-+/, '');
-      const bytes = path.resolve(`${OUT}/${build.name}/${slug}.inc`);
-      fs.writeFileSync(bytes, [...answer].join(',') + '\n');
+      const directory = path.resolve(`${OUT}/${build.name}`);
       const floors = [
-        [build.rawFloors, `raw-${slug}`, RAW, 'tools/measure/raw-floor.c'],
-        [build.plainFloors, `plain-${slug}`, build.plain, 'tools/measure/floor.c'],
+        [build.rawFloors, `raw-${slug}`, RAW, { raw: true }],
+        [build.plainFloors, `plain-${slug}`, build.plain, {}],
       ];
-      for (const [kept, name, [compiler, ...flags], source] of floors) {
-        const floor = `./${OUT}/${build.name}/${name}`;
-        runOk(compiler, [...flags, `-DANSWER="${bytes}"`, '-o', floor, source]);
+      for (const [kept, name, compiler, kind] of floors) {
+        let floor;
+        try {
+          floor = buildFloor(compiler, directory, name, answer, kind);
+        } catch (error) {
+          fail(error.message);
+        }
         if (!runOk(floor, []).stdout.equals(answer)) fail(`${floor} does not write the plugin's ${request.name} answer byte for byte`);
         kept[request.name] = floor;
       }

@@ -1,8 +1,8 @@
 'use strict';
-// Running the programs the bench measures and builds with: in the environment the host gives a
-// plugin, ending the bench with a message when one cannot run. Servers started for the bench are
+// Running the programs the bench measures and builds with, ending the bench with a message when one cannot run. Servers started for the bench are
 // stopped however it ends.
 const { spawnSync } = require('node:child_process');
+const { hostEnvironment } = require('../plugin/run.js');
 
 const servers = [];
 
@@ -12,8 +12,8 @@ function fail(message) {
   process.exit(1);
 }
 
-// The environment the host gives a plugin: the request's variables and a plain PATH.
-const hostEnv = (requestEnv) => ({ PATH: '/usr/local/bin:/usr/bin:/bin', ...requestEnv });
+// A plugin, a floor or a reference script runs in the environment a host gives a plugin.
+const hostEnv = hostEnvironment;
 
 function run(command, args, options = {}) {
   const result = spawnSync(command, args, { maxBuffer: 1 << 26, ...options });

@@ -4,7 +4,7 @@
 // once, the builds taking turns.
 const fs = require('node:fs');
 const path = require('node:path');
-const { findLighttpd, startLighttpd } = require('../check/contract/lighttpd.js');
+const { findLighttpd, startLighttpd } = require('../contract/lighttpd.js');
 const { servers, fail, runOk } = require('./run.js');
 const { OUT } = require('./floors.js');
 

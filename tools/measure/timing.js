@@ -1,10 +1,13 @@
 'use strict';
-// What the bench reads of each program: its time beside the floors' (alternate.c), its page faults
+// What the bench reads of each program: its time beside the floors' (tools/plugin/floor.js's timer, with
+// every program started once a round in turn), its page faults
 // and peak memory (peak-rss.c), and the instructions it runs (callgrind). Times scatter on a shared
 // machine, so they are compared only side by side, within one run of the timer, and shown with
 // their spread; faults and instructions do not, and are what the bench holds the plugin to.
-const { fail, hostEnv, run, runOk } = require('./run.js');
+const path = require('node:path');
+const { fail, hostEnv, runOk } = require('./run.js');
 const { OUT } = require('./floors.js');
+const { median, buildTimer, timeSideBySide } = require('../plugin/floor.js');
 
 const ROUNDS = Number(process.env.BENCH_ROUNDS || 3000);
 // The spread of a ratio: how far it moves from one tenth of the rounds to another.
@@ -12,20 +15,18 @@ const BLOCKS = 10;
 const OUTPUTS = ['pipe', 'null']; // read through a pipe, as a host reads it, or sent to /dev/null
 const SAMPLES = 9; // runs of each program for its faults and memory
 
-function median(values) {
-  const sorted = [...values].sort((a, b) => a - b);
-  const middle = sorted.length >> 1;
-  return sorted.length % 2 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
-}
-
 // Times `commands` (argument lists) in turn, `rounds` rounds, in the request's environment, with
 // the output sent to `output`. Returns each command's times in seconds, one a round.
 function alternate(commands, env, output, rounds = ROUNDS) {
-  const args = [`${rounds}`, output, ...commands.flatMap((command, i) => (i === 0 ? command : ['--', ...command]))];
-  const timed = run(`${OUT}/alternate`, args, { env: hostEnv(env), encoding: 'utf8' });
-  if (timed.status !== 0) fail(timed.stderr.trim() || `the timer failed on ${commands[0].join(' ')}`);
-  const rows = timed.stdout.trim().split('\n').map((line) => line.split(' ').map((ns) => Number(ns) / 1e9));
-  return commands.map((_, i) => rows.map((row) => row[i]));
+  let times;
+  try {
+    times = timeSideBySide(buildTimer(['gcc', '-O2'], path.resolve(OUT)), commands, { rounds, output, env: hostEnv(env) });
+  } catch (error) {
+    fail(error.message);
+  }
+  const failed = times.findIndex((runs) => runs.some((ns) => ns < 0));
+  if (failed >= 0) fail(`${commands[failed].join(' ')} did not run and exit 0`);
+  return times.map((runs) => runs.map((ns) => ns / 1e9));
 }
 
 // The ratio of the medians of two programs timed side by side, and its spread: the standard

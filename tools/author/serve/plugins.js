@@ -48,7 +48,7 @@ function listPlugins(dir, timeoutMs) {
     let meta = null;
     if (!run.error && run.code === 0 && !run.timedOut) {
       try {
-        meta = JSON.parse(run.output.toString('utf8').split('\n')[0]);
+        meta = JSON.parse(run.stdout.toString('utf8').split('\n')[0]);
       } catch {
         meta = null;
       }

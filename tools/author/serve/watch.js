@@ -3,7 +3,7 @@
 
 const fs = require('node:fs');
 const path = require('node:path');
-const { spawnCollected } = require('./run.js');
+const { spawn } = require('node:child_process');
 const { executablesStamp } = require('./plugins.js');
 
 // A save often comes as several writes (an editor's temporary file and rename, an editor saving
@@ -94,6 +94,40 @@ function watchSources(repo, onChange) {
 
 /* ==== Rebuilding ==== */
 
+// Starts file with args, no standard input, and collects its standard output and error as one
+// text, in the order written, keeping the first `limit` bytes. Returns { done, stop(signal) }:
+// done resolves (never rejects) with { output, size (bytes written in all), code, signal, error }.
+function spawnCollected(file, args, { cwd, env, limit }) {
+  let child = null;
+  const done = new Promise((resolve) => {
+    const chunks = [];
+    let size = 0;
+    let settled = false;
+    const finish = (code, signal, error = null) => {
+      if (settled) return;
+      settled = true;
+      resolve({ output: Buffer.concat(chunks), size, code, signal, error });
+    };
+    const keep = (chunk) => {
+      const room = Math.max(0, limit - size);
+      if (room > 0) chunks.push(chunk.subarray(0, room));
+      size += chunk.length;
+    };
+    try {
+      child = spawn(file, args, { cwd, env, stdio: ['ignore', 'pipe', 'pipe'] });
+    } catch (error) {
+      finish(null, null, error);
+      return;
+    }
+    child.stdout.on('data', keep);
+    child.stderr.on('data', keep);
+    child.on('error', (error) => finish(null, null, error));
+    child.on('close', (code, signal) => finish(code, signal));
+  });
+  const stop = (signal) => child && child.exitCode === null && child.signalCode === null && child.kill(signal);
+  return { done, stop };
+}
+
 // Runs the build command in the repository, its output collected (standard output and error as
 // one text, in the order written, cut at MAX_BUILD_OUTPUT_BYTES). Returns { done, stop }: done
 // resolves (never rejects) with { ok, output }, ok when it exits with status 0; stop() ends a
@@ -101,7 +135,7 @@ function watchSources(repo, onChange) {
 function runBuild(repo, command) {
   const env = { ...process.env };
   for (const name of NOT_FOR_BUILD) delete env[name];
-  const run = spawnCollected(command[0], command.slice(1), { cwd: repo, env, stderr: true, limit: MAX_BUILD_OUTPUT_BYTES });
+  const run = spawnCollected(command[0], command.slice(1), { cwd: repo, env, limit: MAX_BUILD_OUTPUT_BYTES });
   const done = run.done.then(({ output, size, code, signal, error }) => {
     let note = size > MAX_BUILD_OUTPUT_BYTES ? `\n[cut at ${MAX_BUILD_OUTPUT_BYTES} bytes]\n` : '';
     if (error) note += `${command[0]} could not be started: ${error.message}\n`;

@@ -6,7 +6,7 @@ const { RUNS } = require('./requests');
 const { runDirect } = require('./direct');
 const { runHostile } = require('./hostile');
 const { replayLine } = require('./show');
-const { awake } = require('./launch');
+const { awake } = require('../plugin/run');
 const { startError } = require('./program');
 
 // Runs at once: SIDE_BY_SIDE awake, and more while some of them sleep (on a pipe, a timer, or for

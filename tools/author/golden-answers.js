@@ -1,14 +1,16 @@
 'use strict';
 // The golden answers: the exact bytes the plugin writes for a table of requests, kept in
-// test/golden/NAME.txt. `make golden` rewrites them from the current build (tools/author/golden.js)
-// and checks/golden.test.js holds every build to them, printing what differs.
+// test/golden/NAME.txt. `make golden` rewrites them from the current build (golden.js) and
+// checks/golden.test.js holds every build to them, printing what differs.
 //
 // The table is the questions every plugin answers, asked here, and then the plugin's own rows, in
 // test/golden.js, which say how a row may name its live members and the builds that answer
 // otherwise.
 const fs = require('node:fs');
 const path = require('node:path');
-const { run, jsonAnswer, stringEnd, REPOSITORY } = require('./plugin');
+const { REPOSITORY } = require('../plugin/checkout.js');
+const { run } = require('../plugin/under-test.js');
+const { stringEnd } = require('../plugin/answer.js');
 
 const TABLE = 'test/golden.js';
 const EVERY_PLUGIN = [
@@ -35,7 +37,8 @@ const DIRECTORY = path.join(REPOSITORY, 'test', 'golden');
 let platform = null;
 function build() {
   if (platform === null) {
-    const { os, arch, libc } = jsonAnswer(run({ query: 'action=info' }).out).node;
+    const out = run({ query: 'action=info' }).out;
+    const { os, arch, libc } = JSON.parse(Buffer.from(out.slice(out.indexOf('\r\n\r\n') + 4), 'latin1').toString()).node;
     platform = [os, arch, libc];
   }
   return platform;
@@ -51,7 +54,7 @@ const fileOf = (request) => path.join(DIRECTORY, fileName(request.name, buildWor
 const defaultBuild = () => process.env.PLUGIN_CMD === undefined;
 function goldenCommand(word) {
   if (word === undefined) return 'make golden';
-  if (word === 'windows') return 'make win64 && tools/check/with-wine make golden';
+  if (word === 'windows') return 'make win64 && tools/runner/with-wine make golden';
   return `PLUGIN_CMD='<the command that runs the ${word} build>' make golden`;
 }
 

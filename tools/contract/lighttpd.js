@@ -7,6 +7,7 @@ const fs = require('node:fs');
 const http = require('node:http');
 const net = require('node:net');
 const path = require('node:path');
+const { hostEnvironment } = require('../plugin/run');
 
 const START_LIMIT_MS = 10000;
 
@@ -28,10 +29,10 @@ function freePort() {
 }
 
 // lighttpd's configuration: `plugin` (an absolute path) as a CGI program at both routes, the
-// locked one with BOT_PASSWORD `password`, and PATH for a script's interpreter.
+// locked one with BOT_PASSWORD `password`, and the PATH a host gives a plugin.
 function config({ directory, port, plugin, password }) {
   const quote = (text) => JSON.stringify(text);
-  const PATH = quote(process.env.PATH || '/usr/local/bin:/usr/bin:/bin');
+  const PATH = quote(hostEnvironment({}).PATH);
   return [
     `server.document-root = ${quote(directory)}`,
     'server.bind = "127.0.0.1"',

@@ -13,10 +13,10 @@ const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const net = require('node:net');
 const path = require('node:path');
-const { launch, hostEnvironment, GRACE_MS } = require('./launch');
+const { launch, hostEnvironment, GRACE_MS } = require('../plugin/run');
 const { runDirect } = require('./direct');
 const { collector } = require('./answer');
-const { waiting } = require('./waiting');
+const { waiting } = require('../plugin/waiting');
 
 const { O_RDONLY, O_WRONLY, O_NONBLOCK } = fs.constants;
 const PAUSE_MS = 10; // a slow reader's pause after each read

@@ -6,8 +6,9 @@
 // pass, are set by sh, from the same words the replay line shows, before it starts the plugin.
 const fs = require('node:fs');
 const path = require('node:path');
-const { launch, hostEnvironment } = require('./launch');
+const { launch, hostEnvironment } = require('../plugin/run');
 const { shellValue } = require('./show');
+const { collector } = require('./answer');
 
 const STDIN_TEXT = Buffer.from('standard input: the host sends nothing here, and a plugin reads none of it\n');
 
@@ -35,6 +36,7 @@ async function runDirect(plugin, run, { directory, limitMs, ended }) {
     const result = await launch(command, args, {
       env: hostEnvironment(run.env),
       stdio: [stdin, 'pipe', 'pipe'],
+      collect: collector,
       limitMs,
       ended,
     });

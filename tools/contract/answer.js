@@ -1,67 +1,18 @@
 'use strict';
-// Reading an answer as the host reads it: CGI header lines "Name: value" each ended by CRLF, an
-// empty line, then the body. The reading never throws: what does not fit is listed in `problems`
-// for the framing rules to report, and the rest of the answer is read as far as it goes.
+// The checker's reading of an answer: the host's reading (tools/plugin/answer.js), with what the
+// framing rules report of it; its JSON body; and whether two runs gave the same answer.
 //
 // An answer is collected as it comes: its first KEPT bytes are kept to be read, and the whole of
 // it is counted and digested, so that an answer of any length is compared with another byte for
 // byte, never cut first.
 const { createHash } = require('node:crypto');
 const { showText } = require('./show');
+const answers = require('../plugin/answer');
 
 const KEPT = 16 * 1024 * 1024;
-const TOKEN = /^[!#$%&'*+.^_`|~0-9A-Za-z-]+$/;
-const MOST_HEADER_LINES = 100;
-
-// Returns { headers: [{ name, value }], problems, ended, body, status, statusLines }: `problems`
-// are texts on the header lines, `ended` says whether an empty line (CRLF) closed the block, and
-// `endProblem` why not. `status` is the Status line's code (200 without one, NaN if unreadable).
-function readAnswer(bytes) {
-  const reading = { headers: [], problems: [], ended: false, endProblem: null, body: Buffer.alloc(0), status: 200, statusLines: [] };
-  let at = 0;
-  while (at < bytes.length && reading.headers.length < MOST_HEADER_LINES) {
-    const end = bytes.indexOf(0x0a, at);
-    if (end < 0) {
-      reading.endProblem = `no empty line: ${reading.headers.length ? 'the answer ends inside a line' : 'the answer has no line feed at all'}`;
-      return reading;
-    }
-    const crlf = end > at && bytes[end - 1] === 0x0d;
-    const line = bytes.subarray(at, crlf ? end - 1 : end).toString('latin1');
-    at = end + 1;
-    if (line === '') {
-      if (reading.headers.length === 0) reading.problems.push('the answer opens with an empty line, not a header line');
-      if (!crlf) reading.endProblem = 'the empty line is a bare line feed, not CRLF';
-      reading.ended = crlf;
-      reading.body = bytes.subarray(at);
-      break;
-    }
-    const colon = line.indexOf(':');
-    const name = colon > 0 ? line.slice(0, colon) : '';
-    if (!TOKEN.test(name)) {
-      reading.problems.push(`not a header line "Name: value": "${showText(line.slice(0, 60))}"`);
-      reading.endProblem = 'no empty line after the header lines';
-      return reading;
-    }
-    if (!crlf) reading.problems.push(`the header line "${showText(line.slice(0, 60))}" ends in a bare line feed, not CRLF`);
-    const value = line.slice(colon + 1).replace(/^[ \t]+|[ \t]+$/g, '');
-    reading.headers.push({ name, value });
-    if (name.toLowerCase() === 'status') reading.statusLines.push(value);
-  }
-  if (!reading.ended && !reading.endProblem)
-    reading.endProblem = at >= bytes.length ? 'the answer ends before an empty line' : `more than ${MOST_HEADER_LINES} header lines`;
-  const code = /^(\d{3})(?: .*)?$/.exec(reading.statusLines[0] || '');
-  if (code) reading.status = Number(code[1]);
-  else if (reading.statusLines.length) reading.status = NaN;
-  return reading;
-}
-
-// The values of header `name`, any case.
-const headerValues = (reading, name) =>
-  reading.headers.filter((header) => header.name.toLowerCase() === name.toLowerCase()).map((header) => header.value);
-
-// The media type of a Content-Type value, lower-case, without parameters ('' when there is none).
-const mediaType = (value = '') => value.split(';')[0].trim().toLowerCase();
-const contentType = (reading) => headerValues(reading, 'content-type')[0];
+// The reading of tools/plugin/answer.js, with the lines it quotes escaped as every message is.
+const readAnswer = (bytes) => answers.readAnswer(bytes, showText);
+const { headerValues, contentType, mediaType } = answers;
 
 // A JSON text is UTF-8 with no byte-order mark before it.
 const utf8 = new TextDecoder('utf-8', { fatal: true, ignoreBOM: true });

@@ -1,14 +1,14 @@
-// Headless Chromium for the browser checks and the screenshots: Debian's /usr/bin/chromium driven
+// Headless Chromium for the screenshots and the browser checks: Debian's /usr/bin/chromium driven
 // through playwright-core (which never downloads a browser of its own), plus helpers that open a
-// plugin page with chosen local storage and colour preference.
+// plugin page with chosen local storage and colour preference. Also where make fork and make update
+// learn whether they can retake the pictures.
 'use strict';
 
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { chromium } = require('playwright-core');
-const { start } = require('../../tools/support.js').standInHost;
-const { copyForBuild } = require('./plugin.js');
+const { start } = require('./serve/server.js');
+const { REPOSITORY } = require('../plugin/checkout.js');
 
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 const CHROMIUM_ARGS = [
@@ -16,13 +16,23 @@ const CHROMIUM_ARGS = [
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
 ];
 // Where the built plugins are: the repository root, where `make` leaves the plugin.
-const REPOSITORY = path.join(__dirname, '..', '..');
 const PLUGIN_DIR = REPOSITORY;
+
+// The folder of the browser driver that `root`'s node_modules holds (make test installs it), where
+// Chromium is there too; null when pictures cannot be taken.
+function pictureDriver(root) {
+  if (!fs.existsSync(CHROMIUM)) return null;
+  try {
+    return path.dirname(require.resolve('playwright-core/package.json', { paths: [root] }));
+  } catch {
+    return null;
+  }
+}
 
 // Playwright starts the browser on a fresh temporary profile (its own --user-data-dir) and removes
 // it on close; every context opened on it has its own storage.
 function launchChromium() {
-  return chromium.launch({ executablePath: CHROMIUM, args: CHROMIUM_ARGS });
+  return require('playwright-core').chromium.launch({ executablePath: CHROMIUM, args: CHROMIUM_ARGS });
 }
 
 // The stand-in host on a free port, quiet unless a log function is given.
@@ -134,5 +144,5 @@ function browserSession({ before, after }, hostOptions = {}) {
 }
 
 module.exports = {
-  launchChromium, startHost, openPage, settled, pressEveryButton, actionOf, browserSession, copyForBuild, PLUGIN_DIR, CHROMIUM_ARGS,
+  pictureDriver, launchChromium, startHost, openPage, settled, pressEveryButton, actionOf, browserSession, PLUGIN_DIR, CHROMIUM_ARGS,
 };

@@ -11,7 +11,7 @@
 // failed and its message. It ends non-zero when a run failed. Everything else a run writes (the
 // builds' commands, the TAP of every test, libFuzzer's progress) goes to files in TEST_LOGS.
 //
-// Packages come from tools/check/install-deps. Where it may not install them (not root, no apt-get, or
+// Packages come from tools/install-deps. Where it may not install them (not root, no apt-get, or
 // INSTALL_DEPS=no), a run whose packages are missing is skipped and listed with the command that
 // gets them; skipped runs alone do not make the exit status non-zero. Where it may install and a
 // package will not install, the runs that need it fail.
@@ -67,7 +67,7 @@ function fuzzReport(status, lines) {
 
 // The runs in the order they go. `build` names the make targets a run needs, `tests` the node test
 // files it runs (with `env` and under `launcher`), `command` what else it runs and `report` what
-// that says. A run needs the packages of tools/check/install-deps' group of its own name; the black-box
+// that says. A run needs the packages of tools/install-deps' group of its own name; the black-box
 // suite's also those of the group suite, without which it skips the cases that need them.
 const RUNS_IN_ORDER = [
   {
@@ -77,7 +77,7 @@ const RUNS_IN_ORDER = [
   { name: 'native', build: ['all'], tests: SUITE },
   { name: 'musl', build: ['musl'], tests: SUITE, env: { PLUGIN_CMD: `./${PROGRAM}-musl`, PLUGIN_PLATFORM: 'linux x86_64 none' } },
   { name: 'debug', build: ['debug'], tests: SUITE, env: { PLUGIN_CMD: `./${PROGRAM}-debug` } },
-  { name: 'win64', build: ['win64'], tests: SUITE, launcher: ['tools/check/with-wine'] },
+  { name: 'win64', build: ['win64'], tests: SUITE, launcher: ['tools/runner/with-wine'] },
   {
     name: 'arm64', build: ['arm64'], tests: SUITE,
     env: { PLUGIN_CMD: `qemu-aarch64 ./${PROGRAM}-arm64`, PLUGIN_PLATFORM: 'linux aarch64 none' },
@@ -102,9 +102,9 @@ const RUNS_IN_ORDER = [
 // missing fails the run, and otherwise it skips it.
 function packages(runs) {
   const groups = [...new Set(runs.flatMap((run) => (run.tests === SUITE ? [run.name, 'suite'] : [run.name])))];
-  const installed = spawnSync('tools/check/install-deps', groups, { stdio: 'inherit' });
-  const listed = spawnSync('tools/check/install-deps', ['--missing', ...groups], { encoding: 'utf8' });
-  if (listed.status !== 0) fail(`tools/check/install-deps --missing: ${listed.stderr}`);
+  const installed = spawnSync('tools/install-deps', groups, { stdio: 'inherit' });
+  const listed = spawnSync('tools/install-deps', ['--missing', ...groups], { encoding: 'utf8' });
+  if (listed.status !== 0) fail(`tools/install-deps --missing: ${listed.stderr}`);
   const missing = new Map();
   for (const line of listed.stdout.split('\n').filter(Boolean)) {
     const [group, name, ...command] = line.split(' ');

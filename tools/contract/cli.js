@@ -8,13 +8,13 @@ const path = require('node:path');
 const { CONTRACT_VERSION, CHECKER_VERSION } = require('./versions');
 const { check } = require('./engine');
 const { unfit } = require('./program');
-const { hostEnvironment } = require('./launch');
+const { hostEnvironment } = require('../plugin/run');
 const RULES = require('./rules');
-const { command } = require('../../cli.js');
+const { command } = require('../cli.js');
 
 const FORMATS = { text: require('./report/text'), json: require('./report/json'), junit: require('./report/junit'), tap: require('./report/tap') };
 
-// The command's own name: tools/check/contract.js, or the one file dist/ has.
+// The command's own name: tools/contract/contract.js, or the one file dist/ has.
 const SELF = path.basename(process.argv[1] || 'contract.js');
 const USAGE = `usage: node ${SELF} [--format text|json|junit|tap] [--strict] [--max-cost RATIO]
          [--timeout SECONDS] [--rule ID]... [--list] PLUGIN

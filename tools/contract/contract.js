@@ -1,7 +1,7 @@
 #!/usr/bin/env node
 'use strict';
 // Checks any plugin executable against the host contract (docs/contract.md); --help says how.
-// Its parts are in contract/; tools/check/contract/bundle.js makes them one file for dist/.
-require('./contract/cli')
+// Its parts are the other modules of this folder; bundle.js makes them one file for dist/.
+require('./cli')
   .main(process.argv.slice(2))
   .then((status) => (process.exitCode = status));
