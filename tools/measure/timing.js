@@ -1,7 +1,7 @@
 'use strict';
-// What the bench reads of each program: its time beside the floors' (tools/plugin/floor.js's timer, with
-// every program started once a round in turn), its page faults
-// and peak memory (peak-rss.c), and the instructions it runs (callgrind). Times scatter on a shared
+// What the bench reads of each program: its time beside the floors' (the timer of
+// tools/plugin/floor.js, which starts every program once a round in turn), its page faults and
+// peak memory (peak-rss.c), and the instructions it runs (callgrind). Times scatter on a shared
 // machine, so they are compared only side by side, within one run of the timer, and shown with
 // their spread; faults and instructions do not, and are what the bench holds the plugin to.
 const path = require('node:path');

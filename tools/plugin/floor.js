@@ -120,10 +120,12 @@ function buildFloor(compiler, directory, name, bytes, { raw = false } = {}) {
   return compile(compiler, directory, `floor-${name}`, (raw ? RAW_FLOOR_C : FLOOR_C)(`answer-${name}`));
 }
 
-// Builds the timer into `directory` with `compiler`, once; returns its path.
+// Builds the timer into `directory` with `compiler`, unless it is there from the same source;
+// returns its path.
 function buildTimer(compiler, directory) {
   const timer = path.join(directory, 'timer');
-  return fs.existsSync(timer) ? timer : compile(compiler, directory, 'timer', TIMER_C);
+  const built = fs.existsSync(timer) && fs.readFileSync(`${timer}.c`, 'utf8') === TIMER_C;
+  return built ? timer : compile(compiler, directory, 'timer', TIMER_C);
 }
 
 // Times `commands` (argument lists) side by side with the timer, in `env`: up to `rounds` rounds,
