@@ -8,7 +8,7 @@ const path = require('node:path');
 const { CONTRACT_VERSION, CHECKER_VERSION } = require('./versions');
 const { check } = require('./engine');
 const { unfit } = require('./program');
-const { hostEnvironment } = require('../plugin/run');
+const { hostEnvironment, stopAll } = require('../plugin/run');
 const RULES = require('./rules');
 const { command } = require('../cli.js');
 
@@ -66,6 +66,12 @@ function summarize(results) {
 }
 
 async function main(argv) {
+  // A checker that is stopped leaves no plugin behind.
+  for (const signal of ['SIGINT', 'SIGTERM', 'SIGHUP'])
+    process.on(signal, () => {
+      stopAll();
+      process.exit(130);
+    });
   const options = parse(argv);
   if (options.list) {
     for (const rule of RULES) process.stdout.write(`${rule.id.padEnd(24)} ${rule.level.padEnd(6)} ${rule.title}\n`);

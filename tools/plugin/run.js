@@ -10,7 +10,7 @@ const { spawn, spawnSync } = require('node:child_process');
 const { asleep, canSee } = require('./waiting');
 
 const GRACE_MS = 200; // after the group is killed at the limit: time for the output to close
-const running = new Set(); // process groups still alive, killed if the checker itself is stopped
+const running = new Set(); // process groups still alive
 
 function killGroup(child) {
   try {
@@ -20,11 +20,8 @@ function killGroup(child) {
   }
 }
 
-for (const signal of ['SIGINT', 'SIGTERM', 'SIGHUP'])
-  process.on(signal, () => {
-    running.forEach(killGroup);
-    process.exit(130);
-  });
+// Kills every plugin started here that still runs, with its group: for a command that is stopped.
+const stopAll = () => running.forEach(killGroup);
 
 // The environment a host gives a plugin: the request's variables, and a PATH by which a script's
 // interpreter is found, the host's own.
@@ -134,4 +131,4 @@ function runOnce(commandLine, args, env, limitMs = 20000) {
   return spawnSync(command, [...launcherArgs, ...args], { env, timeout: limitMs, killSignal: 'SIGKILL', maxBuffer: 1 << 28 });
 }
 
-module.exports = { hostEnvironment, launch, runOnce, awake, GRACE_MS };
+module.exports = { hostEnvironment, launch, runOnce, awake, stopAll, GRACE_MS };
