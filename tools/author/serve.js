@@ -12,8 +12,8 @@
 //
 // The plugin gets QUERY_STRING (the raw query after "?"), HTTP_X_BOT_PASSWORD and
 // HTTP_AUTHORIZATION when the request carries those headers, BOT_PASSWORD when a node password is
-// configured (--password, or BOT_PASSWORD in this program's own environment), and the PATH of this one;
-// nothing else. Its output (header lines, a blank line, the body) becomes the HTTP response, with
+// configured (--password, or BOT_PASSWORD in this program's own environment), and this program's
+// PATH; nothing else. Its output (header lines, a blank line, the body) becomes the HTTP response, with
 // the status taken from a "Status:" line. A plugin that cannot start, exits non-zero, writes no
 // header block or runs too long is answered with 502, whose body and log line say which.
 //
